@@ -1,0 +1,30 @@
+# The two commands that set everything up on a fresh machine:
+#   make demo   - build, create demo volumes and run the program on them
+#   make test   - build and run every test
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps configure build test demo format clean
+
+all: build
+
+deps:
+	bash scripts/install-deps.sh
+
+configure: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	bash scripts/demo.sh $(BUILD)
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,92 @@
+// The block-device interface every byte of a volume passes through, and the
+// wrappers that stack on a device: an in-memory image, fault injection and a
+// write log that can replay any prefix of the writes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+class BlockDevice {
+ public:
+  virtual ~BlockDevice() = default;
+  // Whole transfers only: a read or write that cannot move every byte fails
+  // (returns false) and moves nothing the caller may rely on.
+  virtual bool Read(uint64_t offset, void* buffer, size_t size) = 0;
+  virtual bool Write(uint64_t offset, const void* buffer, size_t size) = 0;
+  virtual bool Flush() = 0;
+  virtual uint64_t Size() const = 0;
+  virtual bool ReadOnly() const = 0;
+};
+
+// A disk image file or a block device, opened read-only or read-write.
+// Returns null and sets `error` (an errno value) when it cannot be opened.
+std::shared_ptr<BlockDevice> OpenFileDevice(const std::string& path, bool writable, int& error);
+
+// A volume held in memory (fuzzing, fast tests).
+class MemoryDevice : public BlockDevice {
+ public:
+  explicit MemoryDevice(std::vector<uint8_t> bytes, bool readOnly = false);
+  bool Read(uint64_t offset, void* buffer, size_t size) override;
+  bool Write(uint64_t offset, const void* buffer, size_t size) override;
+  bool Flush() override { return true; }
+  uint64_t Size() const override { return bytes_.size(); }
+  bool ReadOnly() const override { return readOnly_; }
+  std::vector<uint8_t>& Bytes() { return bytes_; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+  bool readOnly_;
+};
+
+// Fails the Nth read and/or the Nth write (1-based, 0 = never) from the time
+// it is stacked; with `sticky` every transfer after the first failure fails.
+class FaultDevice : public BlockDevice {
+ public:
+  FaultDevice(std::shared_ptr<BlockDevice> inner, uint64_t failRead, uint64_t failWrite,
+              bool sticky = false);
+  bool Read(uint64_t offset, void* buffer, size_t size) override;
+  bool Write(uint64_t offset, const void* buffer, size_t size) override;
+  bool Flush() override { return inner_->Flush(); }
+  uint64_t Size() const override { return inner_->Size(); }
+  bool ReadOnly() const override { return inner_->ReadOnly(); }
+  uint64_t Reads() const { return reads_; }
+  uint64_t Writes() const { return writes_; }
+
+ private:
+  std::shared_ptr<BlockDevice> inner_;
+  uint64_t failRead_, failWrite_;
+  bool sticky_;
+  bool tripped_ = false;
+  uint64_t reads_ = 0, writes_ = 0;
+};
+
+// Records every write (offset and bytes) before passing it on, so a test can
+// rebuild the volume as it would be had the program stopped after write k.
+class WriteLogDevice : public BlockDevice {
+ public:
+  struct Entry {
+    uint64_t offset;
+    std::vector<uint8_t> bytes;
+  };
+  explicit WriteLogDevice(std::shared_ptr<BlockDevice> inner);
+  bool Read(uint64_t offset, void* buffer, size_t size) override;
+  bool Write(uint64_t offset, const void* buffer, size_t size) override;
+  bool Flush() override { return inner_->Flush(); }
+  uint64_t Size() const override { return inner_->Size(); }
+  bool ReadOnly() const override { return inner_->ReadOnly(); }
+  const std::vector<Entry>& Log() const { return log_; }
+  // Applies the first `count` logged writes to `image` (a copy of the volume
+  // as it was when the log started).
+  void Replay(std::vector<uint8_t>& image, size_t count) const;
+
+ private:
+  std::shared_ptr<BlockDevice> inner_;
+  std::vector<Entry> log_;
+};
+
+}  // namespace platform

@@ -1,0 +1,66 @@
+// Configuration of the emulated platform: the drive map, device wrappers,
+// the reported Windows version and the settings store. The NT calls of nt.h
+// read this state.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/block_device.h"
+
+namespace platform {
+
+struct DriveEntry {
+  char letter = 0;                     // lower case
+  std::string path;                    // image file or block device
+  std::vector<std::string> busyFiles;  // files "other programs" hold open
+};
+
+// Parses "c=/path/a.img,busy=pagefile.sys|data\lock.db;d=/dev/sdb1".
+// Returns false and an explanation for a malformed map.
+bool ParseDriveMap(const std::string& text, std::vector<DriveEntry>& drives, std::string& error);
+// The map in force: set by --drives, else VODURU_DRIVES, else the settings
+// store section "Drives" (see LoadDriveMap).
+void SetDriveMap(std::vector<DriveEntry> drives);
+const std::vector<DriveEntry>& DriveMap();
+const DriveEntry* FindDrive(char letter);
+// Loads the map from VODURU_DRIVES or the settings store; false and an
+// explanation when the text found there is malformed.
+bool LoadDriveMap(std::string& error);
+
+// Stacks wrappers on a drive's device each time it is opened. A memory
+// image can stand in for the drive's path entirely.
+using DeviceWrapper =
+    std::function<std::shared_ptr<BlockDevice>(std::shared_ptr<BlockDevice>)>;
+void SetDeviceWrapper(char letter, DeviceWrapper wrapper);
+void MapMemoryDrive(char letter, std::shared_ptr<MemoryDevice> device,
+                    std::vector<std::string> busyFiles = {});
+
+// GetVersionExA answers NT 4.0 build 1381 "Service Pack 6" unless set.
+void SetVersion(unsigned major, unsigned minor, unsigned build, const std::string& servicePack);
+
+// Per-user settings (QSettings, application "VoduRU"), or an in-memory store
+// for tests.
+class SettingsStore {
+ public:
+  virtual ~SettingsStore() = default;
+  virtual std::optional<std::string> Get(const std::string& section, const std::string& key) = 0;
+  virtual void Save(const std::string& section, const std::string& key,
+                    const std::string& value) = 0;
+  virtual void Delete(const std::string& section, const std::string& key) = 0;
+};
+SettingsStore& Settings();
+void SetSettingsStore(std::unique_ptr<SettingsStore> store);
+std::unique_ptr<SettingsStore> MakeMemorySettings();
+
+// The program's folder: $VODURU_HOME, else ~/.local/share/VoduRU (created).
+std::string ProgramFolder();
+
+// Back to a fresh platform: no drives, no wrappers, default version, no open
+// handles. For tests.
+void ResetPlatform();
+
+}  // namespace platform

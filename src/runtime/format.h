@@ -1,0 +1,29 @@
+// Number and time formatting as the program's messages use it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vr {
+
+// Formats `value` with one of the picture strings the program uses: "0",
+// "0.0", "0.00", "#.00", "#.0", "#", "#,###". A "0" before the point always
+// prints a digit, a "#" only a significant one; rounding is half away from
+// zero at the shown number of decimals.
+std::string Format(double value, const std::string& picture);
+
+// A number converted to text with no blanks ("label & n").
+std::string Str(int64_t n);
+
+// A number written on its own in the message area: a blank (or the minus
+// sign) before it and a blank after it.
+std::string NumText(int64_t n);
+
+// The shortest decimal text of a single-precision value (up to 7 significant
+// digits, no trailing zeros, no leading zero before the point: 0.5 is ".5").
+std::string SingleText(float value);
+
+// Seconds since midnight, local time, with fractions.
+double Timer();
+
+}  // namespace vr

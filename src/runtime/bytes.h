@@ -15,7 +15,8 @@ using Bytes = std::span<const uint8_t>;
 using MutableBytes = std::span<uint8_t>;
 
 inline void CheckRange(size_t size, int64_t offset, int64_t width) {
-  if (offset < 0 || width < 0 || static_cast<uint64_t>(offset) + static_cast<uint64_t>(width) > size)
+  if (offset < 0 || width < 0 ||
+      static_cast<uint64_t>(offset) + static_cast<uint64_t>(width) > size)
     Raise(kErrSubscript);
 }
 
@@ -36,7 +37,8 @@ inline int64_t I64(Bytes b, int64_t off) { return static_cast<int64_t>(U64(b, of
 
 inline void PutLE(MutableBytes b, int64_t offset, int width, uint64_t v) {
   CheckRange(b.size(), offset, width);
-  for (int i = 0; i < width; ++i) b[static_cast<size_t>(offset + i)] = static_cast<uint8_t>(v >> (8 * i));
+  for (int i = 0; i < width; ++i)
+    b[static_cast<size_t>(offset + i)] = static_cast<uint8_t>(v >> (8 * i));
 }
 inline void PutU8(MutableBytes b, int64_t off, uint8_t v) { PutLE(b, off, 1, v); }
 inline void PutU16(MutableBytes b, int64_t off, uint16_t v) { PutLE(b, off, 2, v); }

@@ -7,8 +7,8 @@
 #include <concepts>
 #include <cstdint>
 #include <limits>
-#include <utility>
 #include <type_traits>
+#include <utility>
 
 #include "runtime/run_error.h"
 
@@ -91,41 +91,34 @@ using ResultT = typename Result<A, B>::type;
 }  // namespace detail
 
 template <Operand A, Operand B>
-  requires(CheckedInt<A> || CheckedInt<B>)
-constexpr auto operator+(A a, B b) {
+requires(CheckedInt<A> || CheckedInt<B>) constexpr auto operator+(A a, B b) {
   return detail::ResultT<A, B>(detail::Wide(a) + detail::Wide(b));
 }
 template <Operand A, Operand B>
-  requires(CheckedInt<A> || CheckedInt<B>)
-constexpr auto operator-(A a, B b) {
+requires(CheckedInt<A> || CheckedInt<B>) constexpr auto operator-(A a, B b) {
   return detail::ResultT<A, B>(detail::Wide(a) - detail::Wide(b));
 }
 template <Operand A, Operand B>
-  requires(CheckedInt<A> || CheckedInt<B>)
-constexpr auto operator*(A a, B b) {
+requires(CheckedInt<A> || CheckedInt<B>) constexpr auto operator*(A a, B b) {
   return detail::ResultT<A, B>(detail::Wide(a) * detail::Wide(b));
 }
 // Integer division, truncating toward zero (the classic "\" operator).
 template <Operand A, Operand B>
-  requires(CheckedInt<A> || CheckedInt<B>)
-constexpr auto operator/(A a, B b) {
+requires(CheckedInt<A> || CheckedInt<B>) constexpr auto operator/(A a, B b) {
   if (detail::Wide(b) == 0) Raise(kErrDivisionByZero);
   return detail::ResultT<A, B>(detail::Wide(a) / detail::Wide(b));
 }
 template <Operand A, Operand B>
-  requires(CheckedInt<A> || CheckedInt<B>)
-constexpr auto operator%(A a, B b) {
+requires(CheckedInt<A> || CheckedInt<B>) constexpr auto operator%(A a, B b) {
   if (detail::Wide(b) == 0) Raise(kErrDivisionByZero);
   return detail::ResultT<A, B>(detail::Wide(a) % detail::Wide(b));
 }
 template <Operand A, Operand B>
-  requires(CheckedInt<A> || CheckedInt<B>)
-constexpr auto operator&(A a, B b) {
+requires(CheckedInt<A> || CheckedInt<B>) constexpr auto operator&(A a, B b) {
   return detail::ResultT<A, B>(detail::Wide(a) & detail::Wide(b));
 }
 template <Operand A, Operand B>
-  requires(CheckedInt<A> || CheckedInt<B>)
-constexpr auto operator|(A a, B b) {
+requires(CheckedInt<A> || CheckedInt<B>) constexpr auto operator|(A a, B b) {
   using R = detail::ResultT<A, B>;
   using U = std::make_unsigned_t<typename R::rep>;
   // Bitwise or on the two's-complement pattern of the result width.
@@ -133,13 +126,11 @@ constexpr auto operator|(A a, B b) {
                                         static_cast<U>(detail::Wide(b))));
 }
 template <Operand A, Operand B>
-  requires(CheckedInt<A> || CheckedInt<B>)
-constexpr bool operator==(A a, B b) {
+requires(CheckedInt<A> || CheckedInt<B>) constexpr bool operator==(A a, B b) {
   return detail::Wide(a) == detail::Wide(b);
 }
 template <Operand A, Operand B>
-  requires(CheckedInt<A> || CheckedInt<B>)
-constexpr auto operator<=>(A a, B b) {
+requires(CheckedInt<A> || CheckedInt<B>) constexpr auto operator<=>(A a, B b) {
   return detail::Wide(a) <=> detail::Wide(b);
 }
 

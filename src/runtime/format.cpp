@@ -38,7 +38,8 @@ std::string GroupThousands(const std::string& digits) {
 
 std::string Format(double value, const std::string& picture) {
   const auto point = picture.find('.');
-  const int decimals = point == std::string::npos ? 0 : static_cast<int>(picture.size() - point - 1);
+  const int decimals =
+      point == std::string::npos ? 0 : static_cast<int>(picture.size() - point - 1);
   const std::string intPart = picture.substr(0, point);
   const bool grouped = intPart.find(',') != std::string::npos;
   const bool forceDigit = !intPart.empty() && intPart.back() == '0';

@@ -21,9 +21,7 @@ class VbArray {
   explicit VbArray(int64_t upper) { ReDim(upper); }
 
   // Discards the contents and makes the array 0 .. upper (upper -1: empty).
-  void ReDim(int64_t upper) {
-    Resize(upper, false);
-  }
+  void ReDim(int64_t upper) { Resize(upper, false); }
   // Keeps the contents that still fit, new elements are zero.
   void ReDimPreserve(int64_t upper) { Resize(upper, true); }
   void Erase() { std::vector<T>().swap(data_); }

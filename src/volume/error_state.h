@@ -26,8 +26,8 @@ extern ErrorStateData ErrorState;
 void ResetErrorState();
 
 // Each sets Failed = -1 and adds 1 to ErrorCount (16-bit, checked).
-void Read_Error();                                    // "Error reading drive", ReadFault
-void Set_Error(const std::string& Text);              // overwrites ErrorText, RecordFault
+void Read_Error();                                      // "Error reading drive", ReadFault
+void Set_Error(const std::string& Text);                // overwrites ErrorText, RecordFault
 void Rec_Error(const std::string& Text, Bytes Buffer);  // first text wins, RecordFault
 // 0: print "Err=" / "Source=" lines; 7: OutOfMemory only; other: InternalFault
 // and the same two lines.

@@ -9,20 +9,51 @@ namespace vr {
 
 // Colour indexes of the standard 16-colour palette.
 enum Palette : int {
-  kBlack = 0, kBlue = 1, kGreen = 2, kCyan = 3, kRed = 4, kMagenta = 5, kBrown = 6,
-  kWhite = 7, kGray = 8, kLightBlue = 9, kLightGreen = 10, kLightCyan = 11, kLightRed = 12,
-  kLightMagenta = 13, kYellow = 14, kBrightWhite = 15,
+  kBlack = 0,
+  kBlue = 1,
+  kGreen = 2,
+  kCyan = 3,
+  kRed = 4,
+  kMagenta = 5,
+  kBrown = 6,
+  kWhite = 7,
+  kGray = 8,
+  kLightBlue = 9,
+  kLightGreen = 10,
+  kLightCyan = 11,
+  kLightRed = 12,
+  kLightMagenta = 13,
+  kYellow = 14,
+  kBrightWhite = 15,
 };
 
 // Named controls of the main window that the engines show, hide or fill.
 enum class Control {
-  picMap, picHistoF, PicHistoE, lblCount, frmInuse, lstInuse, lstValErrs, Raw, DrvUser,
-  imgBrim, lblMaker,
+  picMap,
+  picHistoF,
+  PicHistoE,
+  lblCount,
+  frmInuse,
+  lstInuse,
+  lstValErrs,
+  Raw,
+  DrvUser,
+  imgBrim,
+  lblMaker,
   // menus
-  Drive_, Options_, Tools_, Help_, Hex_, Checksum_, Validate_,
+  Drive_,
+  Options_,
+  Tools_,
+  Help_,
+  Hex_,
+  Checksum_,
+  Validate_,
 };
 
 enum class MsgIcon { Critical, Information, Exclamation };
+
+// The two modal map windows.
+enum class MapKind { Ntfs /* NTBrimMapx */, Fat /* NTBrimMap */ };
 
 // A surface that status lines are drawn on (a map window).
 class StatusSurface {
@@ -65,6 +96,11 @@ class MainWindowPort {
   virtual void BringToFront() = 0;
   virtual bool WindowVisible() const = 0;
   virtual void ShowWindow() = 0;
+
+  // The selected entry of the drive list `DrvUser` ("c: [LABEL]").
+  virtual std::string DrvUserText() const = 0;
+  // Shows a map window modally; returns when it has unloaded.
+  virtual void ShowMapWindow(MapKind kind, const std::string& caption) = 0;
 };
 
 // The main window the engines talk to; a headless recorder until a window

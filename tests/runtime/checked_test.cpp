@@ -21,8 +21,16 @@ TEST(Checked, IntegerArithmeticOverflowRaisesError6) {
   Integer b = -32768;
   EXPECT_EQ(ErrorOf([&] { b = b - 1; }), 6);
   EXPECT_EQ(ErrorOf([&] { b = -b; }), 6);
-  EXPECT_EQ(ErrorOf([&] { Integer c = 40000; (void)c; }), 6);
-  EXPECT_EQ(ErrorOf([&] { Integer c = 200; c = c * 200; }), 6);
+  EXPECT_EQ(ErrorOf([&] {
+              Integer c = 40000;
+              (void)c;
+            }),
+            6);
+  EXPECT_EQ(ErrorOf([&] {
+              Integer c = 200;
+              c = c * 200;
+            }),
+            6);
 }
 
 TEST(Checked, MixingWidthsTakesTheWiderType) {

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Creates two demo volumes (FAT16 by mkfs.fat, NTFS by mkntfs) in the build
+# folder, maps them as c: and d: and runs VoduRU's unattended job on them.
+set -euo pipefail
+build=${1:-build}
+demo="$build/demo"
+mkdir -p "$demo"
+export PATH="$PATH:/usr/sbin:/sbin"
+export MTOOLS_SKIP_CHECK=1
+
+fat="$demo/fat16.img"
+ntfs="$demo/ntfs.img"
+rm -f "$fat" "$ntfs"
+
+# FAT16, 32 MB, one reserved sector, with a few folders and files.
+mkfs.fat -C -F 16 -R 1 -a -n DEMOFAT "$fat" 32768 >/dev/null
+mmd -i "$fat" ::/DOCS ::/DOCS/OLD ::/PROGRAMS
+for i in $(seq 1 40); do
+  head -c $((i * 3000)) /dev/zero | tr '\0' "$(printf "\\$(printf '%03o' $((65 + i % 26)))")" >"$demo/f$i.txt"
+  mcopy -i "$fat" "$demo/f$i.txt" "::/DOCS/FILE$i.TXT"
+done
+rm -f "$demo"/f*.txt
+
+# NTFS, 64 MB.
+truncate -s 64M "$ntfs"
+mkntfs -F -q -f -L DEMONTFS "$ntfs" >/dev/null
+
+home="$demo/home"
+mkdir -p "$home"
+export VODURU_HOME="$home"
+echo "Demo volumes: c: = $fat, d: = $ntfs"
+status=0
+"$build/voduru" --drives "c=$fat;d=$ntfs" --map-png "$demo/map-%d.png" /c /d || status=$?
+echo "Log: $home/VODURU.LOG"
+echo "Map pictures: $demo/map-c.png $demo/map-d.png"
+exit $status

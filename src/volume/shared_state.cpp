@@ -1,0 +1,26 @@
+#include "volume/shared_state.h"
+
+namespace vr {
+
+Integer CheckedScan = -1;
+Integer DefragMode = -1;
+Integer ViewAfterDefrag = -1;
+Integer DefragHugeFiles = 0;
+Integer PackHugeFiles = 0;
+Long HugeFileClusters;
+Long BigFileClusters;
+Integer BoxSize = 4, BoxPitch = 5, BoxColumns = 75, BoxRows = 47, BoxCount = 3525;
+Integer StatusColumn = 160;
+Long MapLeftOffset, MapTopOffset;
+Integer BitMask[8] = {1, 2, 4, 8, 16, 32, 64, 128};
+Integer ClustersPerBox = 1;
+VbArray<uint8_t> BoxColors(0);
+std::string MapCaption;
+ByteArray MoveBuffer(0);
+VbArray<int32_t> MemoryProbe(0);
+VbArray<Long> FreeStarts(0);
+VbArray<Long> FreeLengths(0);
+Long ProcessHandle;
+std::string SystemDirectory;
+
+}  // namespace vr

@@ -1,0 +1,49 @@
+// Module-level state shared by the shell and the engines: the command flags,
+// the options the optimisers read, the limits set per command, the map grid
+// and its colours, and the working buffers reserved before a map window opens.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "runtime/checked.h"
+#include "runtime/vb_array.h"
+
+namespace vr {
+
+// Command flags: CheckedScan -1 Checked View, Defrag and the command-line
+// run, 0 Fast View; DefragMode -1 view only, 0 defragment, 1 then pack.
+extern Integer CheckedScan;
+extern Integer DefragMode;
+// Options (mirrors of the Options menu's check marks).
+extern Integer ViewAfterDefrag;
+extern Integer DefragHugeFiles;
+extern Integer PackHugeFiles;
+
+// Limits worked out per command.
+extern Long HugeFileClusters;  // 25 MB in clusters
+extern Long BigFileClusters;   // 512 KB in clusters
+
+// Map grid, set at start-up.
+extern Integer BoxSize, BoxPitch, BoxColumns, BoxRows, BoxCount;
+extern Integer StatusColumn;
+extern Long MapLeftOffset, MapTopOffset;
+extern Integer BitMask[8];
+
+// Block map: clusters per box and one colour index per box.
+extern Integer ClustersPerBox;
+extern VbArray<uint8_t> BoxColors;
+extern std::string MapCaption;
+
+// Working buffers reserved before a map window opens.
+extern ByteArray MoveBuffer;
+extern VbArray<int32_t> MemoryProbe;
+
+// Free-space segments (clusters, 1-based, ascending by start).
+extern VbArray<Long> FreeStarts;
+extern VbArray<Long> FreeLengths;
+
+extern Long ProcessHandle;
+extern std::string SystemDirectory;
+
+}  // namespace vr

@@ -1,0 +1,290 @@
+#include "ntfs/file_record.h"
+
+#include <algorithm>
+#include <string>
+
+#include "ntfs/record_bytes.h"
+#include "ntfs/run_list.h"
+#include "runtime/format.h"
+#include "volume/error_state.h"
+#include "volume/session.h"
+
+namespace vr {
+
+VbArray<Long> SecurityLengths(0), SecurityLcns(0);
+VbArray<Long> MftBitmapLengths(0), MftBitmapLcns(0);
+FileRecordReader Read_FILE_Hook;
+AttributeListHandler Do_20h_Hook;
+
+namespace {
+
+constexpr int kStandardInformation = 0x10;
+constexpr int kAttributeList = 0x20;
+constexpr int kFileName = 0x30;
+constexpr int kSecurityDescriptor = 0x50;
+constexpr int kData = 0x80;
+constexpr int kIndexRoot = 0x90;
+constexpr int kIndexAllocation = 0xA0;
+constexpr int kBitmap = 0xB0;
+constexpr int kEndMarker = 0xFF;
+
+// Smallest attribute header (resident, unnamed); anything shorter, a length
+// of 0x8000 or more, or one that runs past the bytes in use is damage.
+constexpr int64_t kMinAttributeLength = 0x18;
+constexpr int64_t kMaxAttributeLength = 0x8000;
+
+bool PendingMark() { return (ErrorState.ErrorCount & kAlignmentMark) != 0; }
+void ClearMark() { ErrorState.ErrorCount = ErrorState.ErrorCount - kAlignmentMark; }
+bool ErrorsCounted() { return (ErrorState.ErrorCount & kErrorCountMask) != 0; }
+
+// The attribute's name is "$I30", the name of a folder's file-name index.
+// Other indexes ($SDH, $SII, $O, $Q, $R) never make a folder.
+bool IsI30(Bytes b, int64_t pos) {
+  if (U8(b, pos + 9) != 4) return false;
+  const int64_t name = pos + U16(b, pos + 0x0A);
+  static const char kI30[] = "$I30";
+  for (int k = 0; k < 4; ++k)
+    if (U16(b, name + 2 * k) != static_cast<uint8_t>(kI30[k])) return false;
+  return true;
+}
+
+// Decodes one attribute's runs. Compression units are 16 clusters only in a
+// compressed attribute; in any other one (an NTFS 3.x sparse file, $BadClus)
+// holes may end anywhere, so the alignment mark of this decode is dropped.
+void DecodeRuns(Integer& Count, Bytes b, Long Start, Long End, VbArray<Long>& Lengths,
+                VbArray<Long>& Lcns, Long& Clusters, Long& Sparse, bool compressed) {
+  const bool markBefore = PendingMark();
+  Decode_Segments(Count, b, Start, End, Lengths, Lcns, Clusters, Sparse);
+  if (!compressed && !markBefore && PendingMark()) ClearMark();
+}
+
+void BeginDecode(Long RecordNumber, VbArray<Long>& Lengths, VbArray<Long>& Lcns, RecordInfo& Info) {
+  Info.Name.clear();
+  Info.SecurityNonResident = kFalse;
+  Info.Compressed = kFalse;
+  Info.IsDirectory = kFalse;
+  Info.HasAttributeList = kFalse;
+  Info.Size = 0;
+  Info.Clusters = 0;
+  Info.ResidentData = kFalse;
+  Lengths.ReDim(10);
+  Lcns.ReDim(10);
+  if (RecordNumber == 0) {  // the $MFT's first clusters, until record 0 tells
+    Lengths(1) = 32;
+    Lcns(1) = VolumeSession.MftLcn;
+  }
+}
+
+// The closing check: any error counted during the decode (or a run-time
+// error trapped) gets its context and one more count, and stops the pass.
+void CloseErrors(const std::string& runTimeText, const RecordInfo& Info, bool trapped) {
+  if (!trapped && ErrorState.ErrorCount == 0) return;
+  if (ErrorState.ErrorText.empty()) {
+    ErrorState.ErrorText = runTimeText;
+    ErrorState.InternalFault = kTrue;
+  }
+  if (ErrorState.ErrorWhere.empty()) ErrorState.ErrorWhere = "Decode:" + Info.Name;
+  ErrorState.ErrorCount = ErrorState.ErrorCount + 1;
+  ErrorState.Failed = kTrue;
+}
+
+// Steps of the decode up to the end of the attribute walk. Returns false when
+// the decode ends at once (nothing further applies).
+bool WalkRecord(Long RecordNumber, VbArray<Long>& Lengths, VbArray<Long>& Lcns, ByteArray& Buffer,
+                RecordInfo& Info, Integer& count) {
+  Bytes b = Buffer.Span();
+  if (Buffer.size() < 4 || Get_Text(b, 0, 4) != "FILE") {
+    Rec_Error("FILE", b);
+    return false;
+  }
+  if (!Fixup_FILE(Buffer.Span())) return false;
+
+  Long pos = U8(b, 0x14);
+  if (U8(b, pos) != kStandardInformation) {  // an extension record
+    Lengths.ReDim(1);
+    Lcns.ReDim(1);
+    return false;
+  }
+  const int64_t used = std::min<int64_t>(U32(b, 0x18), static_cast<int64_t>(Buffer.size()));
+  bool listGathered = false;  // the attribute list has supplied the runs
+  while (pos < used) {
+    const int type = U8(b, pos);
+    if (type == kEndMarker) break;
+    const int64_t len = U32(b, pos + 4);
+    if (len < kMinAttributeLength || len >= kMaxAttributeLength || pos + len > used) {
+      Rec_Error("Skip", b);
+      break;
+    }
+    const Long end = pos + len;
+    const bool nonResident = U8(b, pos + 8) == 1;
+    const bool unnamed = U8(b, pos + 9) == 0;
+    switch (type) {
+      case kStandardInformation: Info.DosAttributes = U8(b, pos + 56); break;
+
+      case kAttributeList:
+        Info.HasAttributeList = kTrue;
+        if (Do_20h_Hook) {
+          Do_20h_Hook(RecordNumber, Buffer, pos, Lengths, Lcns, Info, count);
+          listGathered = true;
+        }
+        if (ErrorsCounted()) return true;
+        break;
+
+      case kFileName:
+        if (Info.Name.empty()) {
+          if (U8(b, pos + 88) == 0) {
+            Rec_Error("InvName", b);
+            return false;
+          }
+          Info.Name = Get_Name(b, pos + 88);
+        }
+        break;
+
+      case kSecurityDescriptor:
+        if (nonResident && len >= 72) {
+          const int h = U8(b, pos + 64);
+          if (h != 0 && h < 0x45 && (h & 15) < 5) {
+            Info.SecurityNonResident = kTrue;
+            Integer n = 0;
+            Long clusters, sparse;
+            DecodeRuns(n, b, pos + 64, end, SecurityLengths, SecurityLcns, clusters, sparse, false);
+            SecurityLengths.ReDimPreserve(n);
+            SecurityLcns.ReDimPreserve(n);
+          }
+        }
+        break;
+
+      case kData:
+        if (!unnamed) break;  // named streams never count as the file's data
+        if (!nonResident) {
+          const Long valueLength = Get_Num(b, pos + 16, 4);
+          if (valueLength != 0) {
+            Info.Size = valueLength;
+            Info.ResidentData = kTrue;
+          }
+        } else if (len >= 72) {
+          const bool compressed = U8(b, pos + 0x0C) != 0;
+          Info.Compressed = Flag(compressed);
+          Info.Size = Get_Num(b, pos + 0x30, 4);  // data size, not initialized size
+          if (count == 0 && !listGathered) {
+            DecodeRuns(count, b, pos + U16(b, pos + 0x20), end, Lengths, Lcns, Info.Clusters,
+                       Info.SparseClusters, compressed);
+          }
+        }
+        break;
+
+      case kIndexRoot:
+        if (IsI30(b, pos)) {
+          Info.IsDirectory = kTrue;
+          if (len >= 48) Info.IndexBlockSize = Get_Num(b, pos + 40, 4);
+        }
+        break;
+
+      case kIndexAllocation:
+        if (IsI30(b, pos)) {
+          Info.IsDirectory = kTrue;
+          // The index runs replace data runs of this record, never extents an
+          // attribute list has gathered.
+          if (!listGathered) {
+            count = 0;
+            Info.Clusters = 0;
+            if (nonResident && len >= 80) {
+              Info.Size = Get_Num(b, pos + 0x28, 4);
+              DecodeRuns(count, b, pos + 72, end, Lengths, Lcns, Info.Clusters, Info.SparseClusters,
+                         false);
+            }
+          }
+        }
+        break;
+
+      case kBitmap:
+        if (RecordNumber == 0 && nonResident && unnamed && len >= 72) {
+          Integer n = 0;
+          Long clusters, sparse;
+          DecodeRuns(n, b, pos + U16(b, pos + 0x20), end, MftBitmapLengths, MftBitmapLcns, clusters,
+                     sparse, false);
+          MftBitmapLengths.ReDimPreserve(n);
+          MftBitmapLcns.ReDimPreserve(n);
+        }
+        break;
+
+      default: break;
+    }
+    if (ErrorsCounted()) break;
+    pos = end;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool Fixup_FILE(MutableBytes Buffer) {
+  const int64_t n = VolumeSession.SectorsPerFileRecord;
+  if (n < 1 || static_cast<int64_t>(Buffer.size()) < n * kSectorSize) {
+    Rec_Error("Fixup", Buffer);
+    return false;
+  }
+  const int64_t usaOffset = U16(Buffer, 4);
+  const int64_t usaCount = U16(Buffer, 6);
+  // One sequence number and one saved pair per sector, all inside the first
+  // sector ahead of its own protected end.
+  bool intact = usaCount == n + 1 && usaOffset + 2 * usaCount <= kSectorSize - 2;
+  if (intact) {
+    const uint16_t usn = U16(Buffer, usaOffset);
+    for (int64_t k = 0; k < n && intact; ++k) {
+      const int64_t end = kSectorSize * k + kSectorSize - 2;
+      if (U16(Buffer, end) != usn) {
+        intact = false;
+      } else {
+        PutU16(Buffer, end, U16(Buffer, usaOffset + 2 + 2 * k));
+      }
+    }
+  }
+  if (intact || VolumeSession.SharedMode != 0) return true;
+  Rec_Error("Fixup", Buffer);
+  return false;
+}
+
+void Decode_FILE_Record(Long RecordNumber, VbArray<Long>& Lengths, VbArray<Long>& Lcns,
+                        ByteArray& Buffer, RecordInfo& Info) {
+  BeginDecode(RecordNumber, Lengths, Lcns, Info);
+  try {
+    Integer count = 0;
+    if (!WalkRecord(RecordNumber, Lengths, Lcns, Buffer, Info, count)) return;
+    Lengths.ReDimPreserve(count);
+    Lcns.ReDimPreserve(count);
+    if (RecordNumber == 0 && Info.Name.empty()) Info.Name = "$MFT";
+    if (PendingMark()) {
+      ClearMark();
+      if (!(RecordNumber == 8 && !ErrorsCounted())) {
+        ErrorState.RecordFault = kTrue;
+        ErrorState.ErrorText = "Seg " + Str(RecordNumber) + Info.Name;
+      }
+    }
+    CloseErrors("", Info, false);
+  } catch (const RunError& e) {
+    if (PendingMark()) ClearMark();  // the mark belonged to this record
+    CloseErrors(e.Description(), Info, true);
+  }
+}
+
+void Decode_FILE(Long /*VolumeHandle*/, Long RecordNumber, VbArray<Long>& Lengths,
+                 VbArray<Long>& Lcns, ByteArray& Buffer, RecordInfo& Info) {
+  BeginDecode(RecordNumber, Lengths, Lcns, Info);
+  try {
+    bool read = false;
+    if (Read_FILE_Hook) {
+      read = Read_FILE_Hook(Buffer, RecordNumber);
+    } else {  // no reader installed: the record cannot be read
+      ErrorState.ErrorWhere = "LFB: " + Str(RecordNumber);
+      Rec_Error("Error reading MFT", Buffer.Span());
+    }
+    if (!read) return;
+  } catch (const RunError& e) {
+    CloseErrors(e.Description(), Info, true);
+    return;
+  }
+  Decode_FILE_Record(RecordNumber, Lengths, Lcns, Buffer, Info);
+}
+
+}  // namespace vr

@@ -1,0 +1,101 @@
+#include "ntfs/index_block.h"
+
+#include <algorithm>
+#include <string>
+
+#include "ntfs/record_bytes.h"
+#include "volume/error_state.h"
+#include "volume/session.h"
+
+namespace vr {
+
+namespace {
+
+// Sectors per VCN unit of index entries.
+int64_t SectorsPerVcn() {
+  return VolumeSession.SectorsPerIndexBlock < VolumeSession.SectorsPerCluster
+             ? 1
+             : static_cast<int64_t>(VolumeSession.SectorsPerCluster);
+}
+
+}  // namespace
+
+Integer Vcn_To_Run(Long Vcn, const VbArray<Long>& Lengths, Long& Offset) {
+  // Segment lengths in VCN units: clusters, or sectors for small blocks.
+  const int64_t perCluster = VolumeSession.SectorsPerCluster / SectorsPerVcn();
+  int64_t before = 0;
+  for (int64_t i = 1; i <= Lengths.UBound(); ++i) {
+    const int64_t length = int64_t{Lengths(i).Value()} * perCluster;
+    if (Vcn >= before && Vcn < before + length) {
+      Offset = Long(Vcn - before);
+      return Integer(i);
+    }
+    before += std::max<int64_t>(length, 0);
+  }
+  return -1;
+}
+
+void Fixup_INDX(MutableBytes Buffer) {
+  const int64_t usaOffset = U16(Buffer, 4);  // 0x28 on every NTFS version
+  const uint16_t usn = U16(Buffer, usaOffset);
+  const int64_t sectors = std::min<int64_t>((U16(Buffer, 0x20) + 24) / kSectorSize,
+                                            static_cast<int64_t>(Buffer.size()) / kSectorSize);
+  for (int64_t k = 0; k < sectors; ++k) {
+    const int64_t end = kSectorSize * k + kSectorSize - 2;
+    if (U16(Buffer, end) == usn) PutU16(Buffer, end, U16(Buffer, usaOffset + 2 + 2 * k));
+  }
+}
+
+bool Read_INDX(Long Vcn, const VbArray<Long>& Lengths, const VbArray<Long>& Lcns,
+               ByteArray& Buffer) {
+  try {
+    const int64_t blockSectors = VolumeSession.SectorsPerIndexBlock;
+    const int64_t spc = VolumeSession.SectorsPerCluster;
+    if (blockSectors < 1 || spc < 1) {
+      Rec_Error("INDX", Buffer.Span());
+      return false;
+    }
+    Buffer.ReDim(blockSectors * kSectorSize - 1);
+    Long offset = 0;
+    int64_t i = Vcn_To_Run(Vcn, Lengths, offset);
+    if (i < 0) {
+      Rec_Error("II<0", Buffer.Span());
+      return false;
+    }
+    int64_t sectorInRun = int64_t{offset.Value()} * SectorsPerVcn();
+    int64_t done = 0;
+    while (done < blockSectors) {
+      // The block goes on past the folder's last run, or into a run without
+      // clusters: it is not where the index says.
+      if (i > Lengths.UBound() || i > Lcns.UBound() || Lcns(i) < 0) {
+        Rec_Error("II<0", Buffer.Span());
+        return false;
+      }
+      const int64_t runSectors = int64_t{Lengths(i).Value()} * spc;
+      const int64_t count = std::min(runSectors - sectorInRun, blockSectors - done);
+      if (count > 0) {
+        const Long sector = Long(int64_t{Lcns(i).Value()} * spc + sectorInRun);
+        VolumeSession.IndexBlocksRead += 1;
+        MutableBytes part = Buffer.Span().subspan(static_cast<size_t>(done * kSectorSize),
+                                                  static_cast<size_t>(count * kSectorSize));
+        if (!Raw_Read(sector, part)) return false;  // recorded by the reader
+        done += count;
+      }
+      ++i;
+      sectorInRun = 0;
+    }
+    const std::string magic = Get_Text(Buffer.Span(), 0, 4);
+    if (magic == "INDX") {
+      Fixup_INDX(Buffer.Span());
+      return true;
+    }
+    if (magic == std::string("AFP\0", 4)) return false;  // a free block
+    Rec_Error("INDX", Buffer.Span());
+    return false;
+  } catch (const RunError& e) {
+    Trap_Error("Read_INDX", e.Number(), e.Description());
+    return false;
+  }
+}
+
+}  // namespace vr

@@ -1,0 +1,32 @@
+#include "ntfs/record_bytes.h"
+
+namespace vr {
+
+Long Get_Num(Bytes Buffer, int64_t Offset, int Width) {
+  switch (Width) {
+    case 1:
+    case 2:
+    case 3: return Long(static_cast<int32_t>(GetLE(Buffer, Offset, Width)));
+    case 4: return Long(I32(Buffer, Offset));
+    default: return Long(0);
+  }
+}
+
+std::string Get_Text(Bytes Buffer, int64_t Offset, int64_t Length) {
+  return GetAscii(Buffer, Offset, Length);
+}
+
+std::string Get_Name(Bytes Buffer, int64_t Offset) {
+  const int n = U8(Buffer, Offset);
+  std::string name;
+  name.reserve(static_cast<size_t>(n));
+  for (int k = 0; k < n; ++k)
+    name.push_back(static_cast<char>(U16(Buffer, Offset + 2 + 2 * k) & 0xFF));
+  return name;
+}
+
+int64_t Attribute_Last_Vcn(Bytes Buffer, int64_t AttributeOffset) {
+  return I64(Buffer, AttributeOffset + 0x18);
+}
+
+}  // namespace vr

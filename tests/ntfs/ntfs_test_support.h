@@ -1,0 +1,40 @@
+// Shared set-up for the NTFS decoder tests: a clean error state and a
+// volume geometry set per test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "runtime/bytes.h"
+#include "runtime/vb_array.h"
+#include "volume/error_state.h"
+#include "volume/session.h"
+
+namespace vr::test {
+
+class NtfsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ResetErrorState();
+    VolumeSession.TotalClusters = 100000;
+    VolumeSession.SectorsPerCluster = 8;
+    VolumeSession.SectorsPerFileRecord = 2;
+    VolumeSession.SectorsPerIndexBlock = 8;
+    VolumeSession.SharedMode = 0;
+    VolumeSession.MftLcn = 4;
+  }
+  void TearDown() override { ResetErrorState(); }
+
+  static int Errors() { return ErrorState.ErrorCount & 0x3FFF; }
+  static bool MarkPending() { return (ErrorState.ErrorCount & 0x4000) != 0; }
+};
+
+inline std::vector<int64_t> Column(const VbArray<Long>& a) {
+  std::vector<int64_t> out;
+  for (int64_t i = 1; i <= a.UBound(); ++i) out.push_back(a(i));
+  return out;
+}
+
+}  // namespace vr::test

@@ -1,1 +1,3 @@
-int main() { return 0; }
+#include "app/qt/app_main.h"
+
+int main(int argc, char** argv) { return vr::RunVoduru(argc, argv); }

@@ -1,0 +1,137 @@
+#include "app/command_line.h"
+
+#include <cctype>
+
+#include "app/version_info.h"
+
+namespace vr {
+
+LaunchOptions Launch;
+
+namespace {
+
+std::string Trim(const std::string& s) {
+  const size_t first = s.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  const size_t last = s.find_last_not_of(' ');
+  return s.substr(first, last - first + 1);
+}
+
+// "c", "C", "c:" or "C:".
+bool DriveLetter(const std::string& word, char& letter) {
+  if (word.empty() || word.size() > 2) return false;
+  if (word.size() == 2 && word[1] != ':') return false;
+  const unsigned char c = static_cast<unsigned char>(word[0]);
+  if (!std::isalpha(c)) return false;
+  letter = static_cast<char>(std::tolower(c));
+  return true;
+}
+
+bool IsLongOption(const std::string& word) { return word.size() > 2 && word.rfind("--", 0) == 0; }
+
+}  // namespace
+
+ParseResult ParseCommandLine(const std::vector<std::string>& args) {
+  ParseResult r;
+  LaunchOptions& o = r.options;
+  auto fail = [&r](const std::string& why) {
+    r.ok = false;
+    r.error = why;
+    return r;
+  };
+  auto join = [](const std::vector<std::string>& words) {
+    std::string text;
+    for (const std::string& w : words) text += (text.empty() ? "" : " ") + w;
+    return Trim(text);
+  };
+
+  if (args.empty() || !IsLongOption(args[0])) {
+    o.classic = join(args);
+    return r;
+  }
+  o.optionRun = true;
+  std::vector<std::string> classicWords;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& w = args[i];
+    if (!IsLongOption(w)) {
+      classicWords.push_back(w);
+      continue;
+    }
+    auto value = [&](std::string& out) {
+      if (i + 1 >= args.size()) return false;
+      out = args[++i];
+      return true;
+    };
+    std::string v;
+    if (w == "--help") {
+      o.help = true;
+    } else if (w == "--version") {
+      o.version = true;
+    } else if (w == "--drives") {
+      if (!value(v)) return fail("--drives needs a drive map");
+      o.haveDriveMap = true;
+      o.driveMap = v;
+    } else if (w == "--checked-view" || w == "--fast-view" || w == "--defrag") {
+      char letter = 0;
+      if (!value(v) || !DriveLetter(v, letter)) return fail(w + " needs a drive letter");
+      const DriveCommand c = w == "--checked-view" ? DriveCommand::CheckedView
+                             : w == "--fast-view"  ? DriveCommand::FastView
+                                                   : DriveCommand::Defrag;
+      o.actions.push_back({c, letter});
+    } else if (w == "--map-png") {
+      if (!value(v) || v.empty()) return fail("--map-png needs a file name");
+      o.mapPng = v;
+    } else if (w == "--screenshot") {
+      if (!value(v) || v.empty()) return fail("--screenshot needs a file name");
+      o.screenshot = v;
+    } else {
+      return fail("unknown option " + w);
+    }
+  }
+  o.classic = join(classicWords);
+  return r;
+}
+
+bool HasCommandLine() { return !Launch.classic.empty() || !Launch.actions.empty(); }
+
+std::string MapPngPath(const std::string& pattern, char letter) {
+  std::string out;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 'd') {
+      out += letter;
+      ++i;
+    } else {
+      out += pattern[i];
+    }
+  }
+  return out;
+}
+
+std::string VersionText() { return std::string(kProductName) + " " + kProductVersion + "\n"; }
+
+std::string UsageText() {
+  return "Usage: voduru [/c /d ...]\n"
+         "       voduru --option ... [/c /d ...]\n"
+         "\n"
+         "Without arguments VoduRU starts its main window. Drive letters (/c /d)\n"
+         "defragment and pack each drive in turn, write VODURU.LOG to the program\n"
+         "folder and end.\n"
+         "\n"
+         "Options (the first word must be one of them):\n"
+         "  --help               show this text and end\n"
+         "  --version            show the version and end\n"
+         "  --drives MAP         the drive map for this run, as VODURU_DRIVES\n"
+         "                       (c=/path/a.img;d=/dev/sdb1)\n"
+         "  --checked-view X     checked view of drive X (may repeat)\n"
+         "  --fast-view X        fast view of drive X (may repeat)\n"
+         "  --defrag X           defragment drive X, then pack it when \"Pack after\n"
+         "                       Defrag\" is on (may repeat)\n"
+         "  --map-png FILE       after each drive save the map area with its legend;\n"
+         "                       %d in FILE becomes the drive letter\n"
+         "\n"
+         "Drive commands run in the order given, then any drive letters.\n"
+         "Exit status: 0 every run ended without an error, 1 a run stopped on an\n"
+         "error or was refused, 2 the command line could not be read.\n";
+}
+
+}  // namespace vr

@@ -1,0 +1,74 @@
+#include "app/qt/app_main.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <cstdlib>
+#include <iostream>
+
+#include "app/command_line.h"
+#include "app/qt/guard.h"
+#include "app/qt/main_window.h"
+#include "app/shell.h"
+#include "platform/platform.h"
+
+namespace vr {
+
+namespace {
+
+// The drive map of this run; false (after saying why) when it cannot be
+// read and the run needs it.
+bool Load_Drive_Map() {
+  std::string error;
+  if (Launch.haveDriveMap) {
+    std::vector<platform::DriveEntry> drives;
+    if (!platform::ParseDriveMap(Launch.driveMap, drives, error)) {
+      std::cerr << "voduru: --drives: " << error << "\n";
+      return false;
+    }
+    platform::SetDriveMap(std::move(drives));
+    return true;
+  }
+  if (platform::LoadDriveMap(error)) return true;
+  std::cerr << "voduru: drive map: " << error << "\n";
+  // An interactive start goes on without drives; a run cannot.
+  return !HasCommandLine();
+}
+
+}  // namespace
+
+int RunVoduru(int argc, char** argv) {
+  const ParseResult parsed = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.ok) {
+    std::cerr << "voduru: " << parsed.error << "\nTry 'voduru --help'.\n";
+    return kExitBadCommandLine;
+  }
+  if (parsed.options.help) {
+    std::cout << UsageText();
+    return kExitOk;
+  }
+  if (parsed.options.version) {
+    std::cout << VersionText();
+    return kExitOk;
+  }
+  Launch = parsed.options;
+  if (!Load_Drive_Map()) return kExitBadCommandLine;
+
+  // Without a display the windows are drawn off screen.
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("VoduRU");
+  int code = kExitOk;
+  {
+    NTBrimF window;
+    InstallShell(&window);
+    QTimer::singleShot(0, &window, [] { Guard([] { Form_Load(); }); });
+    code = QApplication::exec();
+    Form_Terminate();
+    InstallShell(nullptr);
+  }
+  return code;
+}
+
+}  // namespace vr

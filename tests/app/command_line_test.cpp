@@ -1,0 +1,82 @@
+// Reading the command line.
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace vr::test {
+namespace {
+
+TEST(CommandLineParse, WordsWithoutALeadingLongOptionAreTheClassicText) {
+  ParseResult r = ParseCommandLine({"/c", "/d"});
+  ASSERT_TRUE(r.ok);
+  EXPECT_FALSE(r.options.optionRun);
+  EXPECT_EQ(r.options.classic, "/c /d");
+
+  // A long option after a classic word is part of the classic text.
+  r = ParseCommandLine({"/c", "--defrag", "d"});
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.options.classic, "/c --defrag d");
+  EXPECT_TRUE(r.options.actions.empty());
+
+  r = ParseCommandLine({"  ", ""});
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.options.classic, "");
+}
+
+TEST(CommandLineParse, DriveCommandsKeepTheirOrderAndRepeat) {
+  const ParseResult r = ParseCommandLine(
+      {"--defrag", "D", "--checked-view", "c:", "--fast-view", "e", "--defrag", "c"});
+  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_EQ(r.options.actions.size(), 4u);
+  EXPECT_EQ(r.options.actions[0].command, DriveCommand::Defrag);
+  EXPECT_EQ(r.options.actions[0].letter, 'd');
+  EXPECT_EQ(r.options.actions[1].command, DriveCommand::CheckedView);
+  EXPECT_EQ(r.options.actions[1].letter, 'c');
+  EXPECT_EQ(r.options.actions[2].command, DriveCommand::FastView);
+  EXPECT_EQ(r.options.actions[2].letter, 'e');
+  EXPECT_EQ(r.options.actions[3].letter, 'c');
+  EXPECT_TRUE(r.options.classic.empty());
+}
+
+TEST(CommandLineParse, OtherWordsOfAnOptionLineAreClassicWords) {
+  const ParseResult r = ParseCommandLine({"--drives", "c=/a.img;d=/b.img", "/c", "/d"});
+  ASSERT_TRUE(r.ok);
+  EXPECT_TRUE(r.options.optionRun);
+  EXPECT_TRUE(r.options.haveDriveMap);
+  EXPECT_EQ(r.options.driveMap, "c=/a.img;d=/b.img");
+  EXPECT_EQ(r.options.classic, "/c /d");
+}
+
+TEST(CommandLineParse, UnreadableOptionLinesAreRefused) {
+  EXPECT_FALSE(ParseCommandLine({"--frobnicate"}).ok);
+  EXPECT_FALSE(ParseCommandLine({"--defrag"}).ok);
+  EXPECT_FALSE(ParseCommandLine({"--defrag", "cd"}).ok);
+  EXPECT_FALSE(ParseCommandLine({"--defrag", "1"}).ok);
+  EXPECT_FALSE(ParseCommandLine({"--fast-view", "c", "--drives"}).ok);
+  EXPECT_FALSE(ParseCommandLine({"--help", "--bogus"}).ok);
+  EXPECT_FALSE(ParseCommandLine({"--map-png"}).ok);
+  const ParseResult r = ParseCommandLine({"--version", "--nope"});
+  EXPECT_NE(r.error.find("--nope"), std::string::npos);
+}
+
+TEST(CommandLineParse, HelpVersionAndMapImage) {
+  ParseResult r = ParseCommandLine({"--help"});
+  EXPECT_TRUE(r.ok && r.options.help);
+  r = ParseCommandLine({"--version"});
+  EXPECT_TRUE(r.ok && r.options.version);
+  r = ParseCommandLine({"--map-png", "out/map-%d.png", "--fast-view", "c"});
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.options.mapPng, "out/map-%d.png");
+  EXPECT_NE(UsageText().find("--map-png"), std::string::npos);
+  EXPECT_EQ(VersionText().rfind("VoduRU ", 0), 0u);
+}
+
+TEST(CommandLineParse, MapImageNameTakesTheDriveLetter) {
+  EXPECT_EQ(MapPngPath("map-%d.png", 'c'), "map-c.png");
+  EXPECT_EQ(MapPngPath("%d/%d.png", 'e'), "e/e.png");
+  EXPECT_EQ(MapPngPath("map.png", 'c'), "map.png");
+  EXPECT_EQ(MapPngPath("100%", 'c'), "100%");
+}
+
+}  // namespace
+}  // namespace vr::test

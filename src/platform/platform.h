@@ -3,6 +3,7 @@
 // read this state.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -33,8 +34,7 @@ bool LoadDriveMap(std::string& error);
 
 // Stacks wrappers on a drive's device each time it is opened. A memory
 // image can stand in for the drive's path entirely.
-using DeviceWrapper =
-    std::function<std::shared_ptr<BlockDevice>(std::shared_ptr<BlockDevice>)>;
+using DeviceWrapper = std::function<std::shared_ptr<BlockDevice>(std::shared_ptr<BlockDevice>)>;
 void SetDeviceWrapper(char letter, DeviceWrapper wrapper);
 void MapMemoryDrive(char letter, std::shared_ptr<MemoryDevice> device,
                     std::vector<std::string> busyFiles = {});
@@ -58,6 +58,14 @@ std::unique_ptr<SettingsStore> MakeMemorySettings();
 
 // The program's folder: $VODURU_HOME, else ~/.local/share/VoduRU (created).
 std::string ProgramFolder();
+
+// Time as the platform keeps it, in milliseconds from an arbitrary start.
+// With virtual sleeping (tests), Sleep returns at once and advances this
+// clock instead of waiting; drivers time their delays by it.
+uint64_t ClockMs();
+void SetVirtualSleep(bool on);
+// Number of MessageBeep calls so far (tests check that a beep was given).
+uint64_t BeepCount();
 
 // Back to a fresh platform: no drives, no wrappers, default version, no open
 // handles. For tests.

@@ -106,7 +106,8 @@ bool Classic_Run(const std::string& CommandLine) {
 
 void Option_Run() {
   Shell().ShowWindow();
-  bool stopped = false;
+  // Each drive command is a run of its own: one that fails is counted in the
+  // exit status and the next one still runs.
   for (const DriveAction& a : Launch.actions) {
     const int index = Find_Drive_Entry(a.letter);
     if (index < 0) {
@@ -126,12 +127,8 @@ void Option_Run() {
     Hide_Idle_Controls();
     Run_Drive(a.letter);
     if (ProgramEnded) return;
-    if (ErrorState.Failed != 0) {
-      stopped = true;
-      break;
-    }
   }
-  if (!stopped && !Launch.classic.empty() && Classic_Run(Launch.classic)) return;
+  if (!Launch.classic.empty() && Classic_Run(Launch.classic)) return;
   Save_Screenshot();
   EndProgram(RunFailed ? kExitRunFailed : kExitOk);
 }

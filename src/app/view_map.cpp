@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "platform/nt.h"
+#include "platform/platform.h"
 #include "runtime/format.h"
 #include "runtime/run_error.h"
 #include "volume/error_state.h"
@@ -153,6 +154,12 @@ void ViewMapSteps() {
   if (fsName.empty() && identifyError != nt::ERROR_UNRECOGNIZED_VOLUME) {
     // Nothing could be read at all: say so rather than call it unsupported.
     ReportError("Unable to access " + root);
+    return;
+  }
+  if (fsName.empty()) {
+    // A readable volume the platform refuses: say why (an unknown kind, a
+    // sector size other than 512 bytes, a damaged boot sector).
+    ReportError("Unsupported File System: " + platform::LastVolumeRefusal());
     return;
   }
   if (fsName != "FAT" && fsName != "NTFS") {

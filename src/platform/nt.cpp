@@ -581,6 +581,7 @@ bool QueryVolume(const std::string& root, platform::VolumeFacts& facts,
     return false;
   }
   if (r == platform::IdentifyResult::kUnrecognized) {
+    platform::detail::lastRefusal = reason;
     error = ERROR_UNRECOGNIZED_VOLUME;
     return false;
   }
@@ -1068,6 +1069,8 @@ BOOL MessageBeep(UINT) {
 
 namespace platform::detail {
 
+std::string lastRefusal;
+
 void DropIdleVolumes() {
   auto& volumes = nt::Volumes();
   for (auto it = volumes.begin(); it != volumes.end();)
@@ -1081,3 +1084,9 @@ void CloseAllHandles() {
 }
 
 }  // namespace platform::detail
+
+namespace platform {
+
+std::string LastVolumeRefusal() { return detail::lastRefusal; }
+
+}  // namespace platform

@@ -67,6 +67,11 @@ void SetVirtualSleep(bool on);
 // Number of MessageBeep calls so far (tests check that a beep was given).
 uint64_t BeepCount();
 
+// Why the last volume query refused a readable volume (an unknown kind, a
+// sector size other than 512 bytes, a damaged boot sector); the NT calls
+// only answer ERROR_UNRECOGNIZED_VOLUME.
+std::string LastVolumeRefusal();
+
 // Back to a fresh platform: no drives, no wrappers, default version, no open
 // handles. For tests.
 void ResetPlatform();

@@ -54,6 +54,9 @@ void CountBeep();
 void SetMountInfoPath(const std::string& path);
 const std::string& MountInfoPath();
 
+// The reason of the last refused volume query (see LastVolumeRefusal).
+extern std::string lastRefusal;
+
 // Lower-case ASCII.
 std::string Lower(std::string s);
 

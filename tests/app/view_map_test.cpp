@@ -166,6 +166,23 @@ TEST_F(ViewMapTest, OtherFileSystemsAreRefusedByName) {
   EXPECT_EQ(window.Lines()[0].pieces[0].colour, kLightRed);
 }
 
+TEST_F(ViewMapTest, SectorsOtherThan512BytesAreRefusedWithTheReason) {
+  const std::string img = Image("fat4k.img");
+  ASSERT_TRUE(testsupport::MakeFatImage(img, 65536, 16, "-S 4096", "BIGSEC", error)) << error;
+  Map(img);
+  EXPECT_EQ(Run(), (std::vector<std::string>{
+                       "Unsupported File System: FAT volume with 4096 bytes per sector: only "
+                       "512-byte sectors are supported"}));
+  std::vector<uint8_t> noise(64 * 1024, 0x5A);
+  ASSERT_TRUE(testsupport::WriteFileBytes(img, noise));
+  window.MsgClear();
+  const auto lines = Run();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("Unsupported File System: ", 0), 0u);
+  EXPECT_GT(lines[0].size(), std::string("Unsupported File System: ").size());
+  EXPECT_TRUE(shown.empty());
+}
+
 TEST_F(ViewMapTest, ImageHeldByAnotherProcessOpensShared) {
   const std::string img = Image("held.img");
   ASSERT_TRUE(testsupport::MakeFatImage(img, 16384, 16, "-s 1", "HELD", error)) << error;

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -23,8 +24,10 @@ std::string TempDir() {
     ::mkdir(d->c_str(), 0755);
     // Images are removed when the test program ends, unless kept for a look.
     if (std::getenv("VODURU_KEEP_TMP") == nullptr)
-      std::atexit(
-          [] { [[maybe_unused]] int rc = std::system(("rm -rf " + ShellQuote(*dir)).c_str()); });
+      std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(*dir, ignored);
+      });
     return d;
   }();
   return *dir;

@@ -34,6 +34,14 @@ bool Load_Drive_Map() {
   return !HasCommandLine();
 }
 
+// Qt's own warnings (an offscreen plugin that cannot raise a window, a
+// missing runtime folder) say nothing to a user of VoduRU: they are shown
+// only when VODURU_DEBUG is set. Fatal messages always go through.
+void QtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type != QtFatalMsg && type != QtCriticalMsg && !std::getenv("VODURU_DEBUG")) return;
+  std::cerr << message.toStdString() << "\n";
+}
+
 }  // namespace
 
 int RunVoduru(int argc, char** argv) {
@@ -57,6 +65,7 @@ int RunVoduru(int argc, char** argv) {
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
+  qInstallMessageHandler(QtMessages);
   QApplication app(argc, argv);
   QApplication::setApplicationName("VoduRU");
   int code = kExitOk;

@@ -1,0 +1,92 @@
+#include "app/qt/map_canvas_qt.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <QString>
+
+#include "app/qt/qt_palette.h"
+#include "map/map_geometry.h"
+#include "map/repaint.h"
+
+namespace vr {
+namespace {
+
+const QRgb kBackground = qRgb(255, 255, 255);
+
+QFont Legend_Font() {
+  QFont font;
+  font.setPixelSize(10);
+  return font;
+}
+
+}  // namespace
+
+MapCanvasQt::MapCanvasQt() : MapCanvasQt(MapWidth(), MapHeight()) {}
+
+MapCanvasQt::MapCanvasQt(int width, int height) : font_(Legend_Font()) { Resize(width, height); }
+
+void MapCanvasQt::Resize(int width, int height) {
+  image_ = QImage(width > 0 ? width : 1, height > 0 ? height : 1, QImage::Format_RGB32);
+  image_.fill(kBackground);
+  Changed();
+}
+
+void MapCanvasQt::Changed() {
+  if (on_change_) on_change_();
+}
+
+void MapCanvasQt::Clear() {
+  image_.fill(kBackground);
+  Changed();
+}
+
+void MapCanvasQt::SetPixel(int x, int y, int colour) {
+  if (!image_.rect().contains(x, y)) return;
+  image_.setPixel(x, y, QtColour(colour).rgb());
+  Changed();
+}
+
+void MapCanvasQt::PutBlock(int x, int y, int width, int height, std::span<const uint8_t> colours) {
+  for (int j = 0; j < height; ++j)
+    for (int i = 0; i < width; ++i) {
+      const size_t k = static_cast<size_t>(j) * width + i;
+      if (k >= colours.size() || !image_.rect().contains(x + i, y + j)) continue;
+      image_.setPixel(x + i, y + j, QtColour(colours[k]).rgb());
+    }
+  Changed();
+}
+
+void MapCanvasQt::DrawText(int x, int y, const std::string& text, int colour) {
+  QPainter painter(&image_);
+  painter.setFont(font_);
+  painter.setPen(QtColour(colour));
+  const QString t = QString::fromStdString(text);
+  const QFontMetrics metrics(font_);
+  painter.drawText(QRect(x, y, metrics.horizontalAdvance(t) + 1, metrics.height()),
+                   Qt::AlignLeft | Qt::AlignTop, t);
+  painter.end();
+  Changed();
+}
+
+int MapCanvasQt::TextWidth(const std::string& text) const {
+  return QFontMetrics(font_).horizontalAdvance(QString::fromStdString(text));
+}
+
+QImage Render_Map_Image() {
+  MapCanvasQt canvas;
+  MapCanvas* previous = SetPicMap(&canvas);
+  try {
+    Map_Repaint();
+  } catch (...) {
+    SetPicMap(previous);
+    throw;
+  }
+  SetPicMap(previous);
+  return canvas.Image();
+}
+
+bool Save_Map_Png(const std::string& file) {
+  return Render_Map_Image().save(QString::fromStdString(file), "PNG");
+}
+
+}  // namespace vr

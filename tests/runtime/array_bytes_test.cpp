@@ -4,18 +4,12 @@
 
 #include "runtime/bytes.h"
 #include "runtime/vb_array.h"
+#include "support/run_errors.h"
 
 namespace vr {
 namespace {
 
-int ErrorOf(auto&& f) {
-  try {
-    f();
-  } catch (const RunError& e) {
-    return e.Number();
-  }
-  return 0;
-}
+using testsupport::ErrorOf;
 
 TEST(VbArray, BoundsAreCheckedAndReDimPreserveKeepsContents) {
   VbArray<int> a(3);

@@ -2,17 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "support/run_errors.h"
+
 namespace vr {
 namespace {
 
-int ErrorOf(auto&& f) {
-  try {
-    f();
-  } catch (const RunError& e) {
-    return e.Number();
-  }
-  return 0;
-}
+using testsupport::ErrorOf;
 
 TEST(Checked, IntegerArithmeticOverflowRaisesError6) {
   Integer a = 32767;

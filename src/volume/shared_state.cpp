@@ -20,6 +20,9 @@ ByteArray MoveBuffer(0);
 VbArray<int32_t> MemoryProbe(0);
 VbArray<Long> FreeStarts(0);
 VbArray<Long> FreeLengths(0);
+Long FreeCount;
+Long FreeCursor;
+ByteArray ComputedBitmap(0);
 Long ProcessHandle;
 std::string SystemDirectory;
 

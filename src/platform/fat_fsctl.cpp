@@ -33,9 +33,10 @@ FsControlResult FatDriver::FsControl(const FsControlRequest& request) {
       case nt::FSCTL_GET_VOLUME_BITMAP: return VolumeBitmap(request);
       case nt::FSCTL_GET_RETRIEVAL_POINTERS: return RetrievalPointers(request);
       // FSCTL_MOVE_FILE comes with the FAT optimiser. It will follow NT's
-      // rules: the target clusters must be free in the FAT, released
-      // clusters stay allocated in the bitmap for the flush delay, and a
-      // read-only volume (context_.readOnly) refuses every move.
+      // rules: every target cluster must be free (FatMedia::InUse false),
+      // the clusters it releases are held for the flush delay
+      // (FatMedia::HoldReleased), and a read-only volume (context_.readOnly)
+      // refuses every move.
       default: return Answer(nt::STATUS_INVALID_DEVICE_REQUEST);
     }
   } catch (const vr::RunError&) {
@@ -64,12 +65,12 @@ FsControlResult FatDriver::VolumeBitmap(const FsControlRequest& request) {
   for (uint64_t i = 0; i < bytes; ++i) {
     uint8_t byte = 0;
     for (uint32_t k = 0; k < 8 && i * 8 + k < bits; ++k) {
-      uint32_t value = 0;
+      bool inUse = false;
       const auto cluster =
           static_cast<uint32_t>(static_cast<uint64_t>(start) + i * 8 + k + kFirstDataCluster);
-      const nt::NTSTATUS status = media.Entry(cluster, value);
+      const nt::NTSTATUS status = media.InUse(cluster, inUse);
       if (status != nt::STATUS_SUCCESS) return Answer(status);
-      if (value != 0) byte |= static_cast<uint8_t>(1u << k);
+      if (inUse) byte |= static_cast<uint8_t>(1u << k);
     }
     vr::PutU8(out, static_cast<int64_t>(kBitmapHeader + i), byte);
   }

@@ -1,6 +1,7 @@
 // Reading a FAT12/FAT16 volume's FAT, chains and clusters for the driver.
 #include "platform/fat_media.h"
 
+#include "platform/platform.h"
 #include "runtime/bytes.h"
 
 namespace platform::fat {
@@ -56,6 +57,25 @@ nt::NTSTATUS FatMedia::Chain(uint32_t start, std::vector<uint32_t>& chain) {
     if (!ValidCluster(next)) return nt::STATUS_DISK_CORRUPT_ERROR;
     cluster = next;
   }
+}
+
+nt::NTSTATUS FatMedia::InUse(uint32_t cluster, bool& inUse) {
+  inUse = false;
+  uint32_t value = 0;
+  const nt::NTSTATUS status = Entry(cluster, value);
+  if (status != nt::STATUS_SUCCESS) return status;
+  inUse = value != 0;
+  if (!inUse && !held_.empty()) {
+    const uint64_t now = ClockMs();
+    std::erase_if(held_, [now](const Held& h) { return h.untilMs <= now; });
+    for (const Held& h : held_)
+      if (cluster >= h.first && cluster - h.first < h.count) inUse = true;
+  }
+  return nt::STATUS_SUCCESS;
+}
+
+void FatMedia::HoldReleased(uint32_t first, uint32_t count, uint64_t untilMs) {
+  if (count > 0) held_.push_back(Held{first, count, untilMs});
 }
 
 nt::NTSTATUS FatMedia::ReadClusters(uint32_t first, uint32_t count, uint8_t* buffer) {

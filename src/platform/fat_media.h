@@ -35,6 +35,15 @@ class FatMedia {
   // clusters, a link to a free, reserved or bad cluster, and a loop are
   // STATUS_DISK_CORRUPT_ERROR; a failed read STATUS_DEVICE_DATA_ERROR.
   nt::NTSTATUS Chain(uint32_t start, std::vector<uint32_t>& chain);
+  // Whether a data cluster is in use: allocated in the FAT, or released by
+  // a move less than the flush delay ago (NT keeps such clusters until its
+  // next checkpoint, so the bitmap shows them and no move may target them).
+  nt::NTSTATUS InUse(uint32_t cluster, bool& inUse);
+  // Keeps `count` clusters from `first` in use until the platform clock
+  // (ClockMs) reaches `untilMs`. Survives Invalidate(): it is the driver's
+  // own state, not a copy of the volume's.
+  void HoldReleased(uint32_t first, uint32_t count, uint64_t untilMs);
+
   // Reads `count` contiguous clusters from `first` into `buffer`.
   nt::NTSTATUS ReadClusters(uint32_t first, uint32_t count, uint8_t* buffer);
   // The root folder's fixed area behind the FATs.
@@ -48,7 +57,12 @@ class FatMedia {
 
   std::shared_ptr<BlockDevice> device_;
   VolumeFacts facts_;
+  struct Held {
+    uint32_t first, count;
+    uint64_t untilMs;
+  };
   std::vector<uint8_t> fat_;  // empty: not read yet
+  std::vector<Held> held_;
   uint64_t generation_ = 1;
 };
 

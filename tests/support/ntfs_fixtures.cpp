@@ -160,11 +160,12 @@ class Builder {
     entries_.push_back(e);
   }
 
+  // Writes in steps of `step` bytes; each step past the end allocates anew.
   bool Write(ntfs_attr* na, uint64_t offset, const std::vector<uint8_t>& bytes,
-             const std::string& path) {
+             const std::string& path, size_t step = 1 << 20) {
     size_t done = 0;
     while (done < bytes.size()) {
-      const size_t n = std::min<size_t>(bytes.size() - done, 1 << 20);
+      const size_t n = std::min<size_t>(bytes.size() - done, step);
       const s64 w = ntfs_attr_pwrite(na, static_cast<s64>(offset + done), static_cast<s64>(n),
                                      bytes.data() + done);
       if (w <= 0) {
@@ -177,9 +178,9 @@ class Builder {
   }
 
   // Writes the pieces into `na` and sets its size.
-  bool WritePieces(ntfs_attr* na, const NtfsFixtureEntry& e) {
+  bool WritePieces(ntfs_attr* na, const NtfsFixtureEntry& e, size_t step = 1 << 20) {
     for (const NtfsPiece& p : e.pieces)
-      if (!Write(na, p.offset, PieceBytes(p, PeriodOf(p.seed)), e.path)) return false;
+      if (!Write(na, p.offset, PieceBytes(p, PeriodOf(p.seed)), e.path, step)) return false;
     if (static_cast<uint64_t>(na->data_size) < e.size &&
         ntfs_attr_truncate(na, static_cast<s64>(e.size)) != 0) {
       Fail("extend " + e.path);
@@ -251,16 +252,44 @@ class Builder {
     Close(ni, path);
   }
 
+  // Takes every free cluster left, one at a time, into `path`. libntfs-3g's
+  // allocator marks a zone full after one fruitless pass even when a few
+  // clusters remain there; the marks are cleared and the write retried.
+  void Sweep(const std::string& path) {
+    ntfs_inode* ni = Create(path, false);
+    ntfs_attr* na = ni != nullptr ? ntfs_attr_open(ni, AT_DATA, AT_UNNAMED, 0) : nullptr;
+    if (na == nullptr) {
+      Fail("open data of " + path);
+    } else {
+      const std::vector<uint8_t> zeros(vol_->cluster_size, 0);
+      int misses = 0;
+      for (s64 pos = 0; ok() && FreeClusters() > 0 && misses < 3;) {
+        if (ntfs_attr_pwrite(na, pos, vol_->cluster_size, zeros.data()) == vol_->cluster_size) {
+          pos += vol_->cluster_size;
+          misses = 0;
+        } else {
+          vol_->full_zones = 0;
+          ++misses;
+        }
+      }
+      ntfs_attr_close(na);
+    }
+    Close(ni, path);
+  }
+
   int64_t FreeClusters() {
     if (ntfs_volume_get_free_space(vol_) != 0) Fail("free space");
     return vol_->free_clusters;
   }
 
-  // Writes `files` (already created, empty) into the gaps of otherwise full
-  // free space, so each gets one run per gap: the free space is filled
-  // except for `gaps` * 2 single clusters, which spacer files take; every
-  // other spacer is then deleted, the files written, and the ballast and
-  // remaining spacers deleted again.
+  // Writes `files` into the gaps of otherwise full free space, so each gets
+  // one run per gap. Spacer files and the files themselves are created
+  // first (no record or index block is needed later); a ballast file fills
+  // the free space except for room for 2 x `gaps` spacers; a sweeper takes
+  // what is left. Every other spacer is then emptied (deleting it would
+  // free index blocks as well), the files are written a cluster at a time
+  // (libntfs-3g's allocator takes one gap per call), and the helpers are
+  // deleted again.
   void IntoGaps(const std::vector<NtfsFixtureEntry>& files, uint32_t gaps) {
     const std::string spacers = "frag\\spacers";
     Close(Create(spacers, true), spacers);
@@ -269,34 +298,62 @@ class Builder {
       names.push_back(spacers + "\\s" + std::to_string(i));
       Close(Create(names.back(), false), names.back());
     }
-    const int64_t room = static_cast<int64_t>(2 * gaps) + 64;
+    for (const NtfsFixtureEntry& e : files) Close(Create(e.path, false), e.path);
+    // A spacer's data must leave the record: at least 1 KB.
+    const int64_t spacer = (1024 + vol_->cluster_size - 1) / vol_->cluster_size;
+    const int64_t room = static_cast<int64_t>(2 * gaps) * spacer + 64;
     const int64_t free = FreeClusters();
     if (ok() && free <= room) {
       errno = ENOSPC;
-      Fail("volume too small for the gaps");
+      Fail("volume too small for the gaps (" + std::to_string(room) + " free clusters needed)");
     }
     if (ok()) Fill("frag\\ballast.tmp", free - room);
     for (const std::string& n : names)
-      if (ok()) Fill(n, 1);
-    if (ok()) Fill("frag\\sweeper.tmp", FreeClusters());
-    for (size_t i = 0; i < names.size() && ok(); i += 2) DeleteFile(names[i]);
-    fprintf(stderr, "DBG free after deletes %lld zone %lld-%lld\n", (long long)FreeClusters(), (long long)vol_->mft_zone_start, (long long)vol_->mft_zone_end);
+      if (ok()) Fill(n, spacer);
+    Sweep("frag\\sweeper.tmp");
+    // Every other spacer in disk order: libntfs-3g places new files apart,
+    // so the order of creation says nothing about neighbours.
+    std::vector<std::pair<int64_t, std::string>> placed;
+    for (const std::string& n : names) placed.emplace_back(FirstLcn(n), n);
+    std::sort(placed.begin(), placed.end());
+    for (size_t i = 0; i < placed.size() && ok(); i += 2) Empty(placed[i].second);
     for (const NtfsFixtureEntry& e : files) {
-      ntfs_inode* ni = Create(e.path, false);
+      ntfs_inode* ni = ntfs_pathname_to_inode(vol_, nullptr, PosixPath(e.path).c_str());
       ntfs_attr* na = ni != nullptr ? ntfs_attr_open(ni, AT_DATA, AT_UNNAMED, 0) : nullptr;
       if (na == nullptr) {
         Fail("open data of " + e.path);
       } else {
-        WritePieces(na, e);
+        WritePieces(na, e, vol_->cluster_size);
         ntfs_attr_close(na);
       }
-      Close(ni, e.path);
+      if (ni != nullptr) Close(ni, e.path);
       entries_.push_back(e);
     }
     DeleteFile("frag\\ballast.tmp");
     DeleteFile("frag\\sweeper.tmp");
-    for (size_t i = 1; i < names.size() && ok(); i += 2) DeleteFile(names[i]);
+    for (size_t i = 0; i < names.size() && ok(); ++i) DeleteFile(names[i]);
     DeleteFile(spacers);
+  }
+
+  // The first cluster of the data of `path`; -1 when it has none.
+  int64_t FirstLcn(const std::string& path) {
+    int64_t lcn = -1;
+    ntfs_inode* ni = ntfs_pathname_to_inode(vol_, nullptr, PosixPath(path).c_str());
+    ntfs_attr* na = ni != nullptr ? ntfs_attr_open(ni, AT_DATA, AT_UNNAMED, 0) : nullptr;
+    if (na != nullptr && NAttrNonResident(na) && ntfs_attr_map_whole_runlist(na) == 0)
+      lcn = na->rl[0].lcn;
+    if (na != nullptr) ntfs_attr_close(na);
+    if (ni != nullptr) Close(ni, path);
+    return lcn;
+  }
+
+  // Truncates the data of `path` to nothing, freeing its clusters.
+  void Empty(const std::string& path) {
+    ntfs_inode* ni = ntfs_pathname_to_inode(vol_, nullptr, PosixPath(path).c_str());
+    ntfs_attr* na = ni != nullptr ? ntfs_attr_open(ni, AT_DATA, AT_UNNAMED, 0) : nullptr;
+    if (na == nullptr || ntfs_attr_truncate(na, 0) != 0) Fail("empty " + path);
+    if (na != nullptr) ntfs_attr_close(na);
+    if (ni != nullptr) Close(ni, path);
   }
 
   void Link(const std::string& existing, const std::string& path) {
@@ -421,7 +478,7 @@ void Populate(Builder& b, bool compression, const NtfsFixtureOptions& options) {
     for (const auto& [path, clusters] : kFiles) {
       NtfsFixtureEntry e;
       e.path = path;
-      e.flags = kNtfsFragmented | (clusters > 100 ? kNtfsAttributeList : 0);
+      e.flags = kNtfsFragmented | (clusters > 100 ? kNtfsAttributeList : 0u);
       e.size = static_cast<uint64_t>(clusters) * cluster - 100;  // the last cluster not full
       e.pieces.push_back({0, static_cast<uint32_t>(e.size), seed++});
       files.push_back(e);
@@ -523,9 +580,9 @@ bool Verify(const std::string& image, const std::vector<NtfsFixtureEntry>& entri
 
 std::string FlagWords(uint32_t flags) {
   static const std::pair<uint32_t, const char*> kWords[] = {
-      {kNtfsFolder, "folder"},   {kNtfsFragmented, "frag"}, {kNtfsAttributeList, "alist"},
-      {kNtfsSparse, "sparse"},   {kNtfsCompressed, "compressed"}, {kNtfsHardLink, "link"},
-      {kNtfsNamedStream, "stream"}, {kNtfsHidden, "hidden"}, {kNtfsSystem, "system"},
+      {kNtfsFolder, "folder"},      {kNtfsFragmented, "frag"},       {kNtfsAttributeList, "alist"},
+      {kNtfsSparse, "sparse"},      {kNtfsCompressed, "compressed"}, {kNtfsHardLink, "link"},
+      {kNtfsNamedStream, "stream"}, {kNtfsHidden, "hidden"},         {kNtfsSystem, "system"},
       {kNtfsLargeIndex, "bigindex"}};
   std::string s;
   for (const auto& [bit, word] : kWords)
@@ -602,8 +659,8 @@ bool BuildNtfsFixture(const std::string& path, const NtfsFixtureOptions& options
 const NtfsFixture& SharedNtfsFixture() {
   static NtfsFixture fixture;
   static std::string error;
-  static const bool built = BuildNtfsFixture(TempPath("ntfs-fixture.img"), NtfsFixtureOptions{},
-                                             fixture, error);
+  static const bool built =
+      BuildNtfsFixture(TempPath("ntfs-fixture.img"), NtfsFixtureOptions{}, fixture, error);
   EXPECT_TRUE(built) << error;
   return fixture;
 }
@@ -629,7 +686,7 @@ bool LibntfsRead(const std::string& image, const std::string& path, std::vector<
   bool ok = na != nullptr;
   if (ok) {
     data.resize(static_cast<size_t>(na->data_size));
-    ok = ntfs_attr_pread(na, 0, na->data_size, data.data()) == na->data_size;
+    ok = data.empty() || ntfs_attr_pread(na, 0, na->data_size, data.data()) == na->data_size;
     ntfs_attr_close(na);
   }
   std::free(name);

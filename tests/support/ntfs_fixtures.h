@@ -14,9 +14,9 @@
 namespace testsupport {
 
 struct NtfsFixtureOptions {
-  int sizeMb = 64;           // image size
-  int clusterSize = 4096;    // bytes; 0: mkntfs's choice
-  bool large = false;        // adds at least `largeFiles` small files (benchmarks)
+  int sizeMb = 64;         // image size
+  int clusterSize = 4096;  // bytes; 0: mkntfs's choice
+  bool large = false;      // adds at least `largeFiles` small files (benchmarks)
   uint32_t largeFiles = 100000;
   std::string label = "VODURU";
 };
@@ -24,15 +24,15 @@ struct NtfsFixtureOptions {
 // What a manifest entry is; several may hold.
 enum NtfsEntryFlag : uint32_t {
   kNtfsFolder = 0x001,
-  kNtfsFragmented = 0x002,    // data in several runs on purpose
-  kNtfsAttributeList = 0x004, // the base record overflowed into extension records
+  kNtfsFragmented = 0x002,     // data in several runs on purpose
+  kNtfsAttributeList = 0x004,  // the base record overflowed into extension records
   kNtfsSparse = 0x008,
   kNtfsCompressed = 0x010,
-  kNtfsHardLink = 0x020,      // a further name of the file named in `linkOf`
-  kNtfsNamedStream = 0x040,   // a named $DATA stream of the file `path` (name in `stream`)
+  kNtfsHardLink = 0x020,     // a further name of the file named in `linkOf`
+  kNtfsNamedStream = 0x040,  // a named $DATA stream of the file `path` (name in `stream`)
   kNtfsHidden = 0x080,
   kNtfsSystem = 0x100,
-  kNtfsLargeIndex = 0x200,    // a folder whose index needs index blocks
+  kNtfsLargeIndex = 0x200,  // a folder whose index needs index blocks
 };
 
 // A piece of a file's content: `length` pattern bytes of `seed` at `offset`.

@@ -1,0 +1,49 @@
+#include "platform/ntfs_driver_mount.h"
+
+#include "platform/fs_driver.h"
+
+namespace platform {
+
+NtfsMount::NtfsMount(std::shared_ptr<BlockDevice> device, bool readOnly)
+    : device_(std::move(device)), readOnly_(readOnly) {}
+
+_ntfs_volume* NtfsMount::MountAs(bool writable, nt::NTSTATUS& status) {
+  mount_.reset();
+  bool readFailed = false;
+  mount_ = Ntfs3gVolume::Mount(device_, !writable, error_, &readFailed);
+  if (!mount_) {
+    status = readFailed ? nt::STATUS_DEVICE_DATA_ERROR : nt::STATUS_DISK_CORRUPT_ERROR;
+    return nullptr;
+  }
+  writable_ = writable;
+  status = nt::STATUS_SUCCESS;
+  return mount_->Volume();
+}
+
+_ntfs_volume* NtfsMount::Volume(nt::NTSTATUS& status) {
+  if (mount_) {
+    status = nt::STATUS_SUCCESS;
+    return mount_->Volume();
+  }
+  return MountAs(false, status);
+}
+
+_ntfs_volume* NtfsMount::WritableVolume(nt::NTSTATUS& status) {
+  // The device reports read-only while the program holds the lock.
+  if (readOnly_ || device_->ReadOnly()) {
+    status = nt::STATUS_MEDIA_WRITE_PROTECTED;
+    return nullptr;
+  }
+  if (mount_ && writable_) {
+    status = nt::STATUS_SUCCESS;
+    return mount_->Volume();
+  }
+  return MountAs(true, status);
+}
+
+void NtfsMount::Drop() {
+  mount_.reset();
+  writable_ = false;
+}
+
+}  // namespace platform

@@ -1,0 +1,45 @@
+#include "platform/ntfs_driver_move.h"
+
+#include <algorithm>
+
+#include "platform/platform.h"
+#include "runtime/bytes.h"
+
+namespace platform {
+
+nt::NTSTATUS ParseMoveRequest(const FsControlRequest& request, NtfsMoveRequest& move) {
+  if (request.in == nullptr || request.inSize < 32) return nt::STATUS_INVALID_PARAMETER;
+  const vr::Bytes in(static_cast<const uint8_t*>(request.in), request.inSize);
+  move.file = static_cast<nt::HANDLE>(vr::I32(in, 0));
+  move.startVcn = vr::I64(in, 8);
+  move.targetLcn = vr::I64(in, 16);
+  move.clusters = vr::U32(in, 24);
+  if (move.startVcn < 0 || move.targetLcn < 0) return nt::STATUS_INVALID_PARAMETER;
+  return nt::STATUS_SUCCESS;
+}
+
+void NtfsMoveRules::Release(int64_t lcn, int64_t count) {
+  if (count > 0) released_.push_back({lcn, count, ClockMs()});
+}
+
+void NtfsMoveRules::Expire() {
+  const uint64_t now = ClockMs();
+  std::erase_if(released_, [&](const Released& r) { return now - r.at >= delayMs_; });
+}
+
+bool NtfsMoveRules::Waiting(int64_t lcn) {
+  Expire();
+  return std::any_of(released_.begin(), released_.end(),
+                     [&](const Released& r) { return lcn >= r.lcn && lcn < r.lcn + r.count; });
+}
+
+nt::NTSTATUS NtfsMoveRules::CheckTarget(int64_t lcn, int64_t count, int64_t totalClusters,
+                                        const std::function<bool(int64_t)>& inUse) {
+  if (lcn < 0 || count <= 0 || lcn > totalClusters - count) return nt::STATUS_INVALID_PARAMETER;
+  Expire();
+  for (int64_t c = lcn; c < lcn + count; ++c)
+    if (inUse(c) || Waiting(c)) return nt::STATUS_ALREADY_COMMITTED;
+  return nt::STATUS_SUCCESS;
+}
+
+}  // namespace platform

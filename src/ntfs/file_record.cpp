@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "ntfs/mft.h"
 #include "ntfs/record_bytes.h"
 #include "ntfs/run_list.h"
 #include "runtime/format.h"
@@ -13,8 +14,9 @@ namespace vr {
 
 VbArray<Long> SecurityLengths(0), SecurityLcns(0);
 VbArray<Long> MftBitmapLengths(0), MftBitmapLcns(0);
-FileRecordReader Read_FILE_Hook;
-AttributeListHandler Do_20h_Hook;
+// Records come from the MFT loader unless a test installs other hooks.
+FileRecordReader Read_FILE_Hook = Read_FILE;
+AttributeListHandler Do_20h_Hook = Do_20h;
 
 namespace {
 
@@ -164,6 +166,9 @@ bool WalkRecord(Long RecordNumber, VbArray<Long>& Lengths, VbArray<Long>& Lcns, 
           }
         } else if (len >= 72) {
           const bool compressed = U8(b, pos + 0x0C) != 0;
+          // Only the extent that starts at VCN 0 carries the sizes; a later
+          // one never overwrites what the attribute list gathered.
+          if (listGathered && I64(b, pos + 0x10) != 0) break;
           Info.Compressed = Flag(compressed);
           Info.Size = Get_Num(b, pos + 0x30, 4);  // data size, not initialized size
           if (count == 0 && !listGathered) {

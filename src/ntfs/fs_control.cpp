@@ -1,0 +1,222 @@
+#include "ntfs/fs_control.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+
+#include "ntfs/file_table.h"
+#include "runtime/bytes.h"
+#include "volume/error_state.h"
+#include "volume/session.h"
+
+namespace vr {
+
+namespace {
+
+constexpr nt::DWORD kListDirectory = 1;              // FILE_LIST_DIRECTORY
+constexpr nt::DWORD kBackupSemantics = 0x02000000u;  // FILE_FLAG_BACKUP_SEMANTICS
+constexpr nt::DWORD kFileFlags = 0xA0000000u;        // write-through, no buffering
+constexpr int kBitmapHeader = 16;
+
+bool ErrorsCounted() { return (ErrorState.ErrorCount & 0x3FFF) != 0; }
+
+// A 64-bit request field: the value in the low half, the high half 0.
+void PutQuad(uint8_t (&in)[8], Long value) {
+  PutU64(MutableBytes(in, 8), 0, static_cast<uint32_t>(value.Value()));
+}
+
+// A 64-bit reply field read through its low 32 bits.
+Long Low32(Bytes b, int64_t offset) { return static_cast<int32_t>(U32(b, offset)); }
+
+void ReadPtrsFailed(VbArray<Long>& Lengths, VbArray<Long>& Lcns, RecordInfo& Info) {
+  ErrorState.ErrorText = "ReadPtrs failed";
+  ErrorState.ErrorCount = ErrorState.ErrorCount + 1;
+  ErrorState.Failed = kTrue;
+  Lengths.ReDim(0);
+  Lcns.ReDim(0);
+  nt::CloseHandle(Info.FileHandle);
+  Info.FileHandle = -1;
+}
+
+}  // namespace
+
+nt::NTSTATUS Fs_Control(Long Handle, nt::DWORD Code, const void* In, nt::DWORD InSize, void* Out,
+                        nt::DWORD OutSize, nt::IO_STATUS_BLOCK& IoStatus) {
+  nt::NTSTATUS status =
+      nt::NtFsControlFile(Handle, 0, nullptr, nullptr, &IoStatus, Code, In, InSize, Out, OutSize);
+  if (status == nt::STATUS_PENDING) {
+    nt::WaitForSingleObject(Handle, nt::INFINITE);
+    status = IoStatus.Status;
+  }
+  return status;
+}
+
+std::string Status_Text(nt::NTSTATUS Status) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%X", static_cast<uint32_t>(Status));
+  return std::string("Sts=") + hex;
+}
+
+Long Get_Volume_Bitmap(Long StartLcn, Long ByteCount, ByteArray& Dest, Long DestIndex) {
+  ByteArray reply(int64_t{ByteCount.Value()} + kBitmapHeader - 1);
+  uint8_t in[8];
+  PutQuad(in, StartLcn);
+  nt::IO_STATUS_BLOCK io;
+  const nt::NTSTATUS status =
+      Fs_Control(VolumeSession.VolumeHandle, nt::FSCTL_GET_VOLUME_BITMAP, in, sizeof in,
+                 reply.data(), static_cast<nt::DWORD>(reply.size()), io);
+  if ((status != nt::STATUS_SUCCESS && status != nt::STATUS_BUFFER_OVERFLOW) ||
+      io.Information < kBitmapHeader) {
+    Read_Error();
+    return 0;
+  }
+  const int64_t bits = U32(reply.Span(), 8);
+  const Long total = (bits + 7) / 8;
+  const int64_t copy = std::min<int64_t>(ByteCount, total);
+  // Fewer bytes than the reply promises is a failed read, never a bitmap
+  // padded with whatever the buffer held.
+  if (io.Information < static_cast<uint64_t>(kBitmapHeader + copy)) {
+    Read_Error();
+    return 0;
+  }
+  CheckRange(Dest.size(), DestIndex, copy);
+  std::copy(reply.data() + kBitmapHeader, reply.data() + kBitmapHeader + copy,
+            Dest.data() + DestIndex.Value());
+  return total;
+}
+
+void Load_Bitmap(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns) {
+  VolumeSessionData& s = VolumeSession;
+  if (s.SharedMode != 0) {
+    ByteArray scratch(7);
+    s.VolumeBitmapBytes = Get_Volume_Bitmap(0, 8, scratch, 0);
+    if (ErrorsCounted()) return;
+    const int64_t rounded = (int64_t{s.VolumeBitmapBytes.Value()} + 4095) / 4096 * 4096;
+    s.VolumeBitmap.ReDim(rounded - 1);
+    Get_Volume_Bitmap(0, s.VolumeBitmapBytes, s.VolumeBitmap, 0);
+    return;
+  }
+  if (Lengths.UBound() != 1 || Lcns.UBound() < 1) {
+    Set_Error("$Bitmap fragmented");
+    return;
+  }
+  const Integer sectors = Lengths(1) * s.SectorsPerCluster;
+  const Long bytes = Long(sectors) * kSectorSize;
+  s.VolumeBitmap.ReDim(int64_t{bytes.Value()} - 1);
+  if (!Raw_Read(Lcns(1) * s.SectorsPerCluster, s.VolumeBitmap.Span())) return;
+  // The bytes that stand for clusters of the volume, as the file system
+  // would report them.
+  s.VolumeBitmapBytes = std::min<int64_t>((int64_t{s.TotalClusters.Value()} + 7) / 8, bytes);
+}
+
+bool Get_MFT_Zone() {
+  VolumeSessionData& s = VolumeSession;
+  if (s.IsNtfs == 0) {
+    s.AllocationFloor = 0;
+    s.AllocationReserveEnd = 0;
+    s.MftZoneStart = 0;
+    s.MftZoneLength = 0;
+    s.MftZoneFirstByte = 0;
+    s.MftZoneLastByte = 0;
+    return true;
+  }
+  uint8_t reply[kVolumeDataBytes] = {};
+  nt::IO_STATUS_BLOCK io;
+  const nt::NTSTATUS status = Fs_Control(s.VolumeHandle, nt::FSCTL_GET_NTFS_VOLUME_DATA, nullptr, 0,
+                                         reply, sizeof reply, io);
+  if (status != nt::STATUS_SUCCESS || io.Information < sizeof reply) {
+    Read_Error();
+    return false;
+  }
+  const Bytes r(reply, sizeof reply);
+  const Long zoneStart = Low32(r, 0x50);
+  const Long zoneEnd = Low32(r, 0x58);
+  s.MftZoneStart = zoneStart / 8 * 8;
+  const Long end8 = (zoneEnd + 7) / 8 * 8;
+  s.MftZoneLength = end8 - s.MftZoneStart + 1;
+  s.MftZoneFirstByte = zoneStart / 8;
+  s.MftZoneLastByte = (zoneEnd + 7) / 8;
+  if (s.AllocationFloor < end8 - 31) {
+    s.AllocationFloor = 0;
+    s.AllocationReserveEnd = 0;
+  }
+  return true;
+}
+
+Long Open_File(const std::string& Path, bool IsFolder) {
+  if (IsFolder)
+    return nt::CreateFileA(Path, kListDirectory, 0, nullptr, nt::OPEN_EXISTING, kBackupSemantics,
+                           0);
+  return nt::CreateFileA(Path, nt::GENERIC_READ, 0, nullptr, nt::OPEN_EXISTING, kFileFlags, 0);
+}
+
+void ReadPtrs(Long RecordNumber, VbArray<Long>& Lengths, VbArray<Long>& Lcns, RecordInfo& Info) {
+  Lengths.ReDim(kExtentsPerRequest);
+  Lcns.ReDim(kExtentsPerRequest);
+  Info.Name = FileNames(RecordNumber);
+  const std::string path = Folder_Path(FolderIndex(RecordNumber)) + "\\" + Info.Name;
+  Info.FileHandle = Open_File(path, false);
+  if (Info.FileHandle == -1) {  // busy or gone: nothing to move, no error
+    Lengths.ReDim(0);
+    Lcns.ReDim(0);
+    return;
+  }
+  ByteArray reply(kRetrievalReplyBytes - 1);
+  const Bytes r = reply.Span();
+  Long vcn = 0;
+  Integer count = 0;
+  Long total = 0;
+  for (;;) {
+    uint8_t in[8];
+    PutQuad(in, vcn);
+    nt::IO_STATUS_BLOCK io;
+    const nt::NTSTATUS status =
+        Fs_Control(Info.FileHandle, nt::FSCTL_GET_RETRIEVAL_POINTERS, in, sizeof in, reply.data(),
+                   static_cast<nt::DWORD>(reply.size()), io);
+    const bool more = status == nt::STATUS_BUFFER_OVERFLOW;
+    const int64_t extents = U32(r, 0);
+    // A reply that claims more extents than it holds, or that asks to go on
+    // without giving any, would leave the list short of the file's clusters.
+    if ((status != nt::STATUS_SUCCESS && !more) || extents > kExtentsPerRequest ||
+        io.Information < static_cast<uint64_t>(16 + 16 * extents) || (more && extents == 0)) {
+      ReadPtrsFailed(Lengths, Lcns, Info);
+      return;
+    }
+    vcn = Low32(r, 8);
+    for (int64_t j = 0; j < extents; ++j) {
+      const Long next = Low32(r, 16 + 16 * j);
+      if (I64(r, 24 + 16 * j) == -1) {  // no clusters: a hole or a compressed unit's tail
+        Info.Compressed = kTrue;
+      } else {
+        count += 1;
+        if (count > Lengths.UBound()) {
+          Lengths.ReDimPreserve(Lengths.UBound() + kExtentsPerRequest);
+          Lcns.ReDimPreserve(Lcns.UBound() + kExtentsPerRequest);
+        }
+        Lcns(count) = Low32(r, 24 + 16 * j);
+        Lengths(count) = next - vcn;
+        total += Lengths(count);
+      }
+      vcn = next;
+    }
+    if (!more) break;
+  }
+  // Extents that touch are one segment.
+  Integer k = count > 0 ? Integer(1) : Integer(0);
+  for (int64_t l = 2; l <= count; ++l) {
+    if (Lcns(k) + Lengths(k) == Lcns(l)) {
+      Lengths(k) += Lengths(l);
+    } else {
+      k += 1;
+      if (k < l) {
+        Lcns(k) = Lcns(l);
+        Lengths(k) = Lengths(l);
+      }
+    }
+  }
+  Lengths.ReDimPreserve(k);
+  Lcns.ReDimPreserve(k);
+  Info.Clusters = total;
+}
+
+}  // namespace vr

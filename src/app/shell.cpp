@@ -1,5 +1,6 @@
 #include "app/shell.h"
 
+#include "app/charts/pie_chart.h"
 #include "app/view_map.h"
 #include "volume/error_state.h"
 #include "volume/report.h"
@@ -17,7 +18,7 @@ ShellPort* g_shell = nullptr;
 ShellHooks DefaultHooks() {
   ShellHooks h;
   h.ViewMap = [] { ViewMap(); };
-  h.Show_PiChart = [] {};
+  h.Show_PiChart = [] { Show_PiChart(); };
   h.Set_Checksum = [] {};
   return h;
 }

@@ -16,15 +16,16 @@ extern Integer Busy;        // -1 between SetBusy and SetUnBusy
 extern Integer HistoShown;  // the size chart, not the block map, is in `picMap`
 
 // Procedures of other parts the shell calls. ViewMap is the drive
-// identification and dispatch; the pie chart and the checksum mark belong to
-// the charts and the integrity tools (no effect until they are installed).
+// identification and dispatch, Show_PiChart the pie chart of the selected
+// drive; the checksum mark belongs to the integrity tools (no effect until
+// it is installed).
 struct ShellHooks {
   std::function<void()> ViewMap;
   std::function<void()> Show_PiChart;
   std::function<void()> Set_Checksum;
 };
 ShellHooks& Hooks();
-// Back to the default hooks (ViewMap, no chart, no checksum mark).
+// Back to the default hooks (ViewMap, Show_PiChart, no checksum mark).
 void ResetHooks();
 
 void InstallShell(ShellPort* port);  // also installs it as the engines' main window

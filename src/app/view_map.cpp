@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "app/shell.h"
+#include "ntfs/ntfs_geometry.h"
 #include "platform/nt.h"
 #include "platform/platform.h"
 #include "runtime/format.h"
@@ -35,26 +37,11 @@ std::string OperationWord() {
   return caption.substr(0, amp) + caption.substr(amp + 1);
 }
 
-// Sectors per cluster from boot byte 0x0D. NTFS encodes cluster sizes above
-// 64 KB as a negative power of two: a value above 0x80 means 2^(256 - value).
+// Sectors per cluster from boot byte 0x0D (NTFS encodes large clusters as
+// a negative power of two).
 Long BootSectorsPerCluster(bool ntfs) {
-  const uint8_t value = U8(VolumeSession.BootSector.Span(), 0x0D);
-  if (ntfs && value > 0x80) {
-    const int shift = 256 - value;
-    if (shift > 30) Raise(kErrOverflow);
-    return Long(int32_t{1} << shift);
-  }
-  return Long(value);
-}
-
-// Sectors of a FILE record or index block from a boot byte: a positive value
-// counts clusters, a negative one n stands for 2^(-n) bytes.
-Integer RecordSectors(int offset) {
-  const int8_t value = I8(VolumeSession.BootSector.Span(), offset);
-  if (value >= 0) return Integer(value) * VolumeSession.SectorsPerCluster;
-  const int shift = -value;
-  if (shift > 30) Raise(kErrOverflow);
-  return Integer((int64_t{1} << shift) / kSectorSize);
+  const Bytes boot = VolumeSession.BootSector.Span();
+  return ntfs ? Ntfs_Sectors_Per_Cluster(boot) : Long(U8(boot, 0x0D));
 }
 
 // Reads sector `sector` on the fresh handle; false when it cannot be read
@@ -203,6 +190,8 @@ void ViewMapSteps() {
   FinishCommand();
   w.BringToFront();
   Check4Errors();
+  // The fragmented-files list, when shown, stands where the pie would go.
+  if (!w.IsVisible(Control::frmInuse)) Hooks().Show_PiChart();
 }
 
 }  // namespace
@@ -259,8 +248,11 @@ void ViewNtfsMap() {
 }
 
 void Calc_Steps() {
-  VolumeSession.SectorsPerFileRecord = RecordSectors(0x40);
-  VolumeSession.SectorsPerIndexBlock = RecordSectors(0x44);
+  const Bytes boot = VolumeSession.BootSector.Span();
+  VolumeSession.SectorsPerFileRecord =
+      Ntfs_Block_Sectors(boot, 0x40, VolumeSession.SectorsPerCluster);
+  VolumeSession.SectorsPerIndexBlock =
+      Ntfs_Block_Sectors(boot, 0x44, VolumeSession.SectorsPerCluster);
 }
 
 }  // namespace vr

@@ -122,6 +122,7 @@ class ShellTest : public ::testing::Test {
   std::vector<std::pair<int, int>> viewMapFlags;  // CheckedScan, DefragMode
   bool viewMapCompletes = true;                   // the fake map window runs to its end
   std::function<void()> viewMapExtra;
+  int pieCharts = 0;  // calls of the pie chart hook
   std::string home;
 };
 

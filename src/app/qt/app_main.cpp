@@ -8,7 +8,9 @@
 #include "app/command_line.h"
 #include "app/qt/guard.h"
 #include "app/qt/main_window.h"
+#include "app/scans.h"
 #include "app/shell.h"
+#include "platform/builtin_drivers.h"
 #include "platform/platform.h"
 
 namespace vr {
@@ -60,6 +62,8 @@ int RunVoduru(int argc, char** argv) {
   }
   Launch = parsed.options;
   if (!Load_Drive_Map()) return kExitBadCommandLine;
+  platform::RegisterBuiltinDrivers();
+  Install_Map_Scans();
 
   // Without a display the windows are drawn off screen.
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))

@@ -9,6 +9,8 @@
 #include <QMenuBar>
 #include <QVBoxLayout>
 
+#include "app/charts/chart_canvas.h"
+#include "app/map_picture.h"
 #include "app/qt/guard.h"
 #include "app/qt/help_window.h"
 #include "app/qt/message_area.h"
@@ -34,7 +36,15 @@ NTBrimF::NTBrimF(QWidget* parent) : QMainWindow(parent) {
   help_ = new HelpWindow(this);
 }
 
-NTBrimF::~NTBrimF() = default;
+NTBrimF::~NTBrimF() {
+  // The map and the charts stop drawing into this window's pictures.
+  if (&vr::PicMap() == &picMap_->Canvas()) SetPicMap(nullptr);
+  if (&MainCanvas() == &drawings_->Chart()) SetMainCanvas(nullptr);
+  if (&ChartPicture(Control::picHistoF) == &picHistoF_->Chart())
+    SetChartPicture(Control::picHistoF, nullptr);
+  if (&ChartPicture(Control::PicHistoE) == &picHistoE_->Chart())
+    SetChartPicture(Control::PicHistoE, nullptr);
+}
 
 void NTBrimF::BuildMenus() {
   QMenu* current = nullptr;
@@ -69,6 +79,15 @@ void NTBrimF::BuildControls() {
   messages_ = new MessageArea(this);
   messages_->setFixedSize(kClientWidth, kClientHeight);
   setCentralWidget(messages_);
+
+  drawings_ = new DrawingLayer(messages_);
+  drawings_->setGeometry(0, 0, kClientWidth, kClientHeight);
+  drawings_->Chart().SetBoxes([this](Control c) {
+    const QWidget* w = ControlWidget(c);
+    if (w == nullptr) return ControlBox{};
+    const QRect r = w->geometry();
+    return ControlBox{r.left(), r.top(), r.width(), r.height()};
+  });
 
   lblCount_ = new QLabel(messages_);
   lblCount_->setObjectName("lblCount");
@@ -115,6 +134,11 @@ void NTBrimF::BuildControls() {
   lblMaker_->setAlignment(Qt::AlignCenter);
 
   PlaceMap(75 * 5 + 5, 47 * 5 + 15);
+  drawings_->lower();
+  SetPicMap(&picMap_->Canvas());
+  SetMainCanvas(&drawings_->Chart());
+  SetChartPicture(Control::picHistoF, &picHistoF_->Chart());
+  SetChartPicture(Control::PicHistoE, &picHistoE_->Chart());
 }
 
 // The map picture sits 2 pixels from the right and bottom edges; the
@@ -125,6 +149,11 @@ void NTBrimF::PlaceMap(int width, int height) {
   const int mapLeft = kClientWidth - 2 - width;
   const int mapTop = kClientHeight - 2 - height;
   picMap_->setGeometry(mapLeft, mapTop, width, height);
+  // A picture of the new size starts blank and is drawn again.
+  if (picMap_->Canvas().Image().size() != QSize(width, height)) {
+    picMap_->Canvas().Resize(width, height);
+    if (&vr::PicMap() == &picMap_->Canvas()) Guard([] { picMap_Paint(); });
+  }
   drvUser_->setGeometry(mapLeft, 8, qMin(width, 240), drvUser_->sizeHint().height());
   const int frameTop = drvUser_->geometry().bottom() + 8;
   frmInuse_->setGeometry(mapLeft, frameTop, width, mapTop - 4 - frameTop);

@@ -17,6 +17,7 @@ class QMenu;
 
 namespace vr {
 
+class DrawingLayer;
 class HelpWindow;
 class Logo;
 class MapPicture;
@@ -93,6 +94,7 @@ class NTBrimF : public QMainWindow, public ShellPort {
   std::map<MenuItem, QAction*> actions_;
   std::map<MenuItem, QMenu*> menus_;
   MessageArea* messages_ = nullptr;
+  DrawingLayer* drawings_ = nullptr;  // the pie chart, under the controls
   QComboBox* drvUser_ = nullptr;
   MapPicture* picMap_ = nullptr;
   PlainPicture* picHistoF_ = nullptr;

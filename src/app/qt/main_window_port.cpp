@@ -69,7 +69,10 @@ QListWidget* NTBrimF::List(Control c) const {
   }
 }
 
-void NTBrimF::MsgClear() { messages_->Clear(); }
+void NTBrimF::MsgClear() {
+  messages_->Clear();
+  drawings_->Chart().Clear();
+}
 void NTBrimF::MsgSetPos(int x, int y) { messages_->SetPos(x, y); }
 int NTBrimF::MsgX() const { return messages_->X(); }
 int NTBrimF::MsgY() const { return messages_->Y(); }

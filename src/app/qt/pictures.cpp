@@ -8,26 +8,60 @@
 
 namespace vr {
 
-MapPicture::MapPicture(QWidget* parent) : QFrame(parent) {
+MapPicture::MapPicture(QWidget* parent) : QFrame(parent), canvas_(1, 1) {
   setFrameStyle(QFrame::Panel | QFrame::Sunken);
   setLineWidth(1);
+  canvas_.SetOnChange([this] { update(); });
 }
 
-void MapPicture::Clear() { update(); }
+void MapPicture::Clear() { canvas_.Clear(); }
 
 void MapPicture::paintEvent(QPaintEvent* event) {
   QPainter p(this);
   p.fillRect(rect(), QtColour(kBrightWhite));
+  p.drawImage(0, 0, canvas_.Image());
   p.end();
   QFrame::paintEvent(event);
 }
 
-PlainPicture::PlainPicture(QWidget* parent) : QFrame(parent) {
+namespace {
+
+QFont Chart_Font(int pixels) {
+  QFont font;
+  font.setPixelSize(pixels);
+  return font;
+}
+
+}  // namespace
+
+PlainPicture::PlainPicture(QWidget* parent)
+    : QFrame(parent), chart_(QtColour(kBrightWhite), Chart_Font(10)) {
   setFrameStyle(QFrame::Panel | QFrame::Sunken);
   setAutoFillBackground(true);
   QPalette pal = palette();
   pal.setColor(QPalette::Window, QtColour(kBrightWhite));
   setPalette(pal);
+  chart_.SetOnChange([this] { update(); });
+  chart_.SetSizeSource([this] { return geometry().size(); });
+}
+
+void PlainPicture::paintEvent(QPaintEvent* event) {
+  QPainter p(this);
+  p.drawImage(0, 0, chart_.Image());
+  p.end();
+  QFrame::paintEvent(event);
+}
+
+DrawingLayer::DrawingLayer(QWidget* parent)
+    : QWidget(parent), chart_(QColor(Qt::transparent), Chart_Font(12)) {
+  setAttribute(Qt::WA_TransparentForMouseEvents);
+  chart_.SetOnChange([this] { update(); });
+  chart_.SetSizeSource([this] { return geometry().size(); });
+}
+
+void DrawingLayer::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.drawImage(0, 0, chart_.Image());
 }
 
 Logo::Logo(QWidget* parent) : QWidget(parent) { setFixedSize(sizeHint()); }

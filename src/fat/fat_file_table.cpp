@@ -1,0 +1,58 @@
+#include "fat/fat_file_table.h"
+
+namespace vr::fat {
+
+VbArray<FatEntry> FatEntries;
+VbArray<std::string> FileNames;
+VbArray<uint8_t> FileFlags;
+VbArray<uint8_t> DoNotMove;
+VbArray<Integer> FolderIndex;
+Long EntryCount;
+
+VbArray<FolderEntry> FolderTable;
+Integer FolderCount;
+
+VbArray<DirRecord> DirRecords;
+Long DirCount;
+
+VbArray<uint8_t> Successor;
+
+Long FileCount;
+Integer FolderTotal;
+Long FragChains;
+Long ChainCount;
+Integer EmptyCount;
+Long ErasedCount;
+Long FragSystem;
+Long BusyCount;
+Long UnmovableFragmented;
+Long FragmentedFiles;
+Integer OptimiserRunning;
+
+std::string Folder_Path(Integer Index) {
+  std::string path = FolderTable(Index).Name;
+  int64_t current = Index;
+  // Every folder is added under one already in the table, so the root is
+  // reached in fewer steps than there are elements.
+  for (size_t steps = 0; FolderTable(current).Parent >= 0; ++steps) {
+    if (steps >= FolderTable.size()) Raise(kErrIllegalCall);
+    current = FolderTable(current).Parent;
+    path = FolderTable(current).Name + "\\" + path;
+  }
+  return path;
+}
+
+void Clear_Fat_Tables() {
+  FatEntries.Erase();
+  FileNames.Erase();
+  FileFlags.Erase();
+  DoNotMove.Erase();
+  FolderIndex.Erase();
+  EntryCount = 0;
+  FolderTable.Erase();
+  FolderCount = 0;
+  DirRecords.Erase();
+  DirCount = 0;
+}
+
+}  // namespace vr::fat

@@ -4,7 +4,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test demo format clean
+.PHONY: all deps configure build test demo bench format clean
 
 all: build
 
@@ -22,6 +22,11 @@ test: build
 
 demo: build
 	bash scripts/demo.sh $(BUILD)
+
+# Benchmarks print their figures beside a reference measured in the same run.
+bench: build
+	$(BUILD)/bench/bench_ntfs_decode
+	$(BUILD)/bench/bench_fat_scan
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

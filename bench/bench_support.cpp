@@ -1,5 +1,7 @@
 #include "bench_support.h"
 
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <limits>
@@ -23,6 +25,28 @@ double BestOfCommand(int rounds, const std::string& command) {
     if (std::system((command + " >/dev/null 2>&1").c_str()) != 0) failed = true;
   });
   return failed ? -1 : best;
+}
+
+namespace {
+double ChildrenCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+}  // namespace
+
+CommandTime TimeCommand(int rounds, const std::string& command) {
+  CommandTime best;
+  for (int i = 0; i < rounds; ++i) {
+    const double cpuBefore = ChildrenCpuSeconds();
+    const double wall = BestOfCommand(1, command);
+    if (wall < 0) return CommandTime{};
+    const double cpu = ChildrenCpuSeconds() - cpuBefore;
+    if (best.wall < 0 || wall < best.wall) best.wall = wall;
+    if (best.cpu < 0 || cpu < best.cpu) best.cpu = cpu;
+  }
+  return best;
 }
 
 }  // namespace bench

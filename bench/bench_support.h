@@ -12,4 +12,12 @@ double BestOf(int rounds, const std::function<void()>& work);
 // discarded); negative when the command fails.
 double BestOfCommand(int rounds, const std::string& command);
 
+// The fastest of `rounds` runs of a shell command: wall-clock seconds, and
+// the processor seconds (user + system) the command's processes used.
+struct CommandTime {
+  double wall = -1;
+  double cpu = -1;
+};
+CommandTime TimeCommand(int rounds, const std::string& command);
+
 }  // namespace bench

@@ -12,18 +12,11 @@ fat="$demo/fat16.img"
 ntfs="$demo/ntfs.img"
 rm -f "$fat" "$ntfs"
 
-# FAT16, 32 MB, one reserved sector, with a few folders and files.
-mkfs.fat -C -F 16 -R 1 -a -n DEMOFAT "$fat" 32768 >/dev/null
-mmd -i "$fat" ::/DOCS ::/DOCS/OLD ::/PROGRAMS
-for i in $(seq 1 40); do
-  head -c $((i * 3000)) /dev/zero | tr '\0' "$(printf "\\$(printf '%03o' $((65 + i % 26)))")" >"$demo/f$i.txt"
-  mcopy -i "$fat" "$demo/f$i.txt" "::/DOCS/FILE$i.TXT"
-done
-rm -f "$demo"/f*.txt
-
-# NTFS, 64 MB.
-truncate -s 64M "$ntfs"
-mkntfs -F -q -f -L DEMONTFS "$ntfs" >/dev/null 2>&1
+# FAT16 made by mkfs.fat and filled by mtools (folders, long names, erased
+# entries, a system file, fragmented files), and NTFS made by mkntfs and
+# filled through libntfs-3g: the project's own fixture builders.
+"$build/fixtures/make_fat_volume" fat16 "$fat" >/dev/null
+"$build/fixtures/make_ntfs_volume" "$ntfs" >/dev/null 2>&1 || { echo "demo: cannot build $ntfs" >&2; exit 1; }
 
 home="$demo/home"
 mkdir -p "$home"

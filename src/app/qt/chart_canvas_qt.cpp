@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QString>
 
+#include "app/qt/palette_image.h"
 #include "app/qt/qt_palette.h"
 
 namespace vr {
@@ -39,38 +40,25 @@ void ChartCanvasQt::Clear() {
 
 void ChartCanvasQt::SetPixel(int x, int y, int colour) {
   Fit();
-  if (!image_.rect().contains(x, y)) return;
-  image_.setPixel(x, y, QtColour(colour).rgb());
+  Image_Set_Pixel(image_, x, y, colour);
   Changed();
 }
 
 void ChartCanvasQt::PutBlock(int x, int y, int width, int height,
                              std::span<const uint8_t> colours) {
   Fit();
-  for (int j = 0; j < height; ++j)
-    for (int i = 0; i < width; ++i) {
-      const size_t k = static_cast<size_t>(j) * width + i;
-      if (k >= colours.size() || !image_.rect().contains(x + i, y + j)) continue;
-      image_.setPixel(x + i, y + j, QtColour(colours[k]).rgb());
-    }
+  Image_Put_Block(image_, x, y, width, height, colours);
   Changed();
 }
 
 void ChartCanvasQt::DrawText(int x, int y, const std::string& text, int colour) {
   Fit();
-  QPainter painter(&image_);
-  painter.setFont(font_);
-  painter.setPen(QtColour(colour));
-  const QString t = QString::fromStdString(text);
-  const QFontMetrics metrics(font_);
-  painter.drawText(QRect(x, y, metrics.horizontalAdvance(t) + 1, metrics.height()),
-                   Qt::AlignLeft | Qt::AlignTop, t);
-  painter.end();
+  Image_Draw_Text(image_, font_, x, y, text, colour);
   Changed();
 }
 
 int ChartCanvasQt::TextWidth(const std::string& text) const {
-  return QFontMetrics(font_).horizontalAdvance(QString::fromStdString(text));
+  return Image_Text_Width(font_, text);
 }
 
 int ChartCanvasQt::TextHeight() const { return QFontMetrics(font_).height(); }

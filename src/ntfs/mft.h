@@ -1,12 +1,12 @@
 // The MFT: where FILE records lie on the disk (from the $MFT's own
-// segments), reading them raw or through the file system, the two record
-// bitmaps (in use, seen), and attribute lists whose attributes live in
-// other FILE records.
+// segments), reading them raw or through the file system, and the two
+// record bitmaps (in use, seen). Attribute lists, whose attributes live in
+// other FILE records, are in attribute_list.h.
 #pragma once
 
-#include <functional>
 #include <string>
 
+#include "ntfs/attribute_list.h"
 #include "ntfs/record_info.h"
 #include "runtime/bytes.h"
 #include "runtime/checked.h"
@@ -20,10 +20,6 @@ extern ByteArray SeenRecords;  // records decoded, or named by an attribute list
 
 // Error text for a record number that lies beyond the MFT's segments.
 inline const std::string kBeyondMftText = "Beyond MFT";
-
-// Paints the clusters of a non-resident attribute list while the block map
-// is drawn; empty when no map is being drawn.
-extern std::function<void(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns)> Paint_20h_Hook;
 
 // Makes Decode_FILE read records with Read_FILE and follow attribute lists
 // with Do_20h (the default; tests may replace the hooks).
@@ -54,25 +50,5 @@ void ChkActive(Long RecordNumber);
 // Reads the $MFT's $BITMAP (MftBitmapLengths/Lcns) into MftBitmap and sizes
 // SeenRecords to match, keeping the bits already set.
 void Load_MFT_Bitmap();
-
-// The $ATTRIBUTE_LIST at AttributeOffset of base record RecordNumber (held
-// in Buffer, fixed up): gathers the file's segments from every extent the
-// list names, in VCN order, takes the first $FILE_NAME wherever it lives,
-// and marks every other record the list names as seen.
-void Do_20h(Long RecordNumber, ByteArray& Buffer, Long AttributeOffset, VbArray<Long>& Lengths,
-            VbArray<Long>& Lcns, RecordInfo& Info, Integer& Count);
-
-// One attribute of Type held in record RecordRef, an extension of
-// BaseRecord: its runs appended to Lengths/Lcns after Count. EntriesDone
-// counts the collected entries already handled (0: the first, which gives
-// Size and the compressed flag). Returns the compressed flag.
-Integer Do_x0h(Integer Type, Integer EntriesDone, Long RecordRef, VbArray<Long>& Lengths,
-               VbArray<Long>& Lcns, Long& Size, Integer& Count, Long& Clusters,
-               Integer& IsDirectory, Long BaseRecord);
-
-// The content of the non-resident attribute at AttributeOffset of Buffer:
-// its runs decoded into Lengths/Lcns and its clusters read into Data.
-void Load_20h_Data(Bytes Buffer, Long AttributeOffset, ByteArray& Data, VbArray<Long>& Lengths,
-                   VbArray<Long>& Lcns);
 
 }  // namespace vr

@@ -1,5 +1,5 @@
 // Internal state shared by the platform's configuration (platform.cpp) and
-// the NT calls (nt.cpp). Not for use outside src/platform.
+// the NT calls (nt_*.cpp). Not for use outside src/platform.
 #pragma once
 
 #include <cstdint>

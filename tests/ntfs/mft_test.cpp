@@ -547,6 +547,19 @@ TEST_P(AttributeLists, SparseRunInANonResidentListIsAnError) {
   EXPECT_EQ(ErrorState.ErrorWhere, "Load_20h_Data");
 }
 
+TEST_P(AttributeLists, ListClaimingMoreThanNtfsAllowsIsAnErrorNotAnAllocation) {
+  RecordBuilder base;
+  base.StandardInformation(0x20);
+  // 600 clusters of 512 bytes: 300 KB, beyond the 256 KB NTFS allows.
+  base.NonResident(kList, EncodeRuns({{600, 1000}}), u"", 0, 307200, 307200, 307200, 0, 599);
+  base.FileName(u"huge list.bin");
+  Place(20, base.Bytes());
+  Mount(Shared());
+  Decode(20);
+  EXPECT_EQ(ErrorState.ErrorText, "SegErr");
+  EXPECT_EQ(ErrorState.ErrorWhere, "Load_20h_Data");
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, AttributeLists, testing::Values(false, true),
                          [](const testing::TestParamInfo<bool>& p) {
                            return p.param ? std::string("Shared") : std::string("Exclusive");

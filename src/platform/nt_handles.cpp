@@ -1,0 +1,350 @@
+// The handle table of the NT calls and the drives in use: each drive's
+// device stack, its file-system driver and the program's lock on it, kept
+// while handles are open and reused while the image stays unchanged.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "platform/fs_driver.h"
+#include "platform/nt_internal.h"
+#include "platform/platform_state.h"
+#include "platform/volume_identify.h"
+
+namespace nt::detail {
+
+thread_local DWORD lastError = ERROR_SUCCESS;
+
+namespace {
+
+// The device a driver works through: writes are refused while the program
+// holds the volume locked or when the volume may not be changed.
+class GateDevice : public BlockDevice {
+ public:
+  GateDevice(std::shared_ptr<BlockDevice> inner, std::shared_ptr<bool> locked)
+      : inner_(std::move(inner)), locked_(std::move(locked)) {}
+  bool Read(uint64_t offset, void* buffer, size_t size) override {
+    return inner_->Read(offset, buffer, size);
+  }
+  bool Write(uint64_t offset, const void* buffer, size_t size) override {
+    return !*locked_ && inner_->Write(offset, buffer, size);
+  }
+  bool Flush() override { return inner_->Flush(); }
+  uint64_t Size() const override { return inner_->Size(); }
+  bool ReadOnly() const override { return *locked_ || inner_->ReadOnly(); }
+
+ private:
+  std::shared_ptr<BlockDevice> inner_;
+  std::shared_ptr<bool> locked_;
+};
+
+std::string FaultSetting() {
+  const char* env = std::getenv("VODURU_FAULTS");
+  return env != nullptr ? env : "";
+}
+
+HANDLE& LastHandle() {
+  static HANDLE last = 0;
+  return last;
+}
+
+bool DeviceNumberMounted(const std::string& majorMinor) {
+  std::ifstream info(platform::detail::MountInfoPath());
+  std::string line;
+  while (std::getline(info, line)) {
+    std::istringstream fields(line);
+    std::string id, parent, dev;
+    fields >> id >> parent >> dev;
+    if (dev == majorMinor) return true;
+  }
+  return false;
+}
+
+// Opens a drive's device stack. Image files are opened for writing when
+// they can be; a mounted block device only for reading.
+std::shared_ptr<BlockDevice> OpenStack(const DriveSource& source, bool& mounted, bool& readOnly,
+                                       int& err) {
+  err = 0;
+  mounted = false;
+  readOnly = false;
+  std::shared_ptr<BlockDevice> base;
+  if (source.memory) {
+    base = source.memory;
+    readOnly = source.memory->ReadOnly();
+  } else {
+    mounted = IsMounted(source.path);
+    if (!mounted) base = platform::OpenFileDevice(source.path, true, err);
+    if (!base && (mounted || err == EACCES || err == EROFS || err == EPERM)) {
+      base = platform::OpenFileDevice(source.path, false, err);
+      readOnly = !mounted;
+    }
+    if (!base) return nullptr;
+  }
+  return platform::detail::StackWrappers(source.letter, std::move(base));
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// An idle volume (no handles) is kept with its driver, so that a run of
+// file opens does not rebuild the driver each time. It is reused only while
+// the drive map still names the same image and nothing else changed it.
+bool StillValid(Volume& v) {
+  DriveSource now;
+  if (v.source.memory || !platform::detail::SourceOf(v.source.letter, now) || now.memory ||
+      now.path != v.source.path)
+    return false;
+  struct stat st {};
+  if (::stat(now.path.c_str(), &st) != 0 || !SameFile(st, v.stamp) ||
+      IsMounted(now.path) != v.mounted || FaultSetting() != v.faults)
+    return false;
+  v.source = now;  // the busy files may have changed
+  return true;
+}
+
+}  // namespace
+
+std::map<HANDLE, Handle>& Handles() {
+  static std::map<HANDLE, Handle> handles;
+  return handles;
+}
+std::map<char, Volume>& Volumes() {
+  static std::map<char, Volume> volumes;
+  return volumes;
+}
+
+BOOL Fail(DWORD error) {
+  lastError = error;
+  return FALSE;
+}
+HANDLE FailHandle(DWORD error) {
+  lastError = error;
+  return INVALID_HANDLE_VALUE;
+}
+
+Handle* Find(HANDLE h) {
+  auto it = Handles().find(h);
+  return it == Handles().end() ? nullptr : &it->second;
+}
+
+HANDLE NewHandle(Handle&& handle) {
+  HANDLE& last = LastHandle();
+  last += 4;  // never reused soon, so a stale handle is noticed
+  Volumes()[handle.letter].handles++;
+  Handles().emplace(last, std::move(handle));
+  return last;
+}
+
+// A block device is in use while the kernel has it mounted; so is an image
+// file while a mounted loop device is backed by it.
+bool IsMounted(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  if (S_ISBLK(st.st_mode))
+    return DeviceNumberMounted(std::to_string(major(st.st_rdev)) + ":" +
+                               std::to_string(minor(st.st_rdev)));
+  if (!S_ISREG(st.st_mode)) return false;
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (real == nullptr) return false;
+  const std::string image = real;
+  std::free(real);
+  bool mounted = false;
+  if (DIR* dir = ::opendir("/sys/block")) {
+    while (const dirent* d = ::readdir(dir)) {
+      const std::string name = d->d_name;
+      if (name.rfind("loop", 0) != 0) continue;
+      std::ifstream backing("/sys/block/" + name + "/loop/backing_file");
+      std::string file, dev;
+      if (!std::getline(backing, file) || file != image) continue;
+      std::ifstream number("/sys/block/" + name + "/dev");
+      if (std::getline(number, dev) && DeviceNumberMounted(dev)) mounted = true;
+    }
+    ::closedir(dir);
+  }
+  return mounted;
+}
+
+DWORD ErrorOfErrno(int err) {
+  switch (err) {
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM: return ERROR_ACCESS_DENIED;
+    case EROFS: return ERROR_WRITE_PROTECT;
+    case EBUSY: return ERROR_SHARING_VIOLATION;
+    default: return ERROR_NOT_READY;
+  }
+}
+
+// The volume of a drive, opened if nothing holds it yet.
+Volume* UseVolume(char letter, DWORD& error) {
+  auto it = Volumes().find(letter);
+  if (it != Volumes().end() && it->second.device) {
+    if (it->second.handles > 0 || StillValid(it->second)) return &it->second;
+    Volumes().erase(it);
+  }
+  DriveSource source;
+  if (!platform::detail::SourceOf(letter, source)) {
+    error = ERROR_FILE_NOT_FOUND;
+    return nullptr;
+  }
+  Volume v;
+  int err = 0;
+  v.source = source;
+  v.faults = FaultSetting();
+  v.device = OpenStack(source, v.mounted, v.readOnly, err);
+  if (!v.device) {
+    error = ErrorOfErrno(err);
+    return nullptr;
+  }
+  Volume& slot = Volumes()[letter];
+  v.handles = slot.handles;
+  slot = std::move(v);
+  return &slot;
+}
+
+// Called when a handle on the drive closes or an open fails: a volume
+// without handles becomes idle (kept, see StillValid) or, for memory
+// drives, is dropped.
+void ReleaseVolume(char letter) {
+  auto it = Volumes().find(letter);
+  if (it == Volumes().end() || it->second.handles > 0) return;
+  Volume& v = it->second;
+  if (!v.device || v.source.memory || ::stat(v.source.path.c_str(), &v.stamp) != 0)
+    Volumes().erase(it);
+}
+
+bool ShareConflict(DWORD haveAccess, DWORD haveShare, DWORD wantAccess, DWORD wantShare) {
+  const bool haveRead = haveAccess & kReadAccess, haveWrite = haveAccess & kWriteAccess;
+  const bool wantRead = wantAccess & kReadAccess, wantWrite = wantAccess & kWriteAccess;
+  return (wantRead && !(haveShare & FILE_SHARE_READ)) ||
+         (wantWrite && !(haveShare & FILE_SHARE_WRITE)) ||
+         (haveRead && !(wantShare & FILE_SHARE_READ)) ||
+         (haveWrite && !(wantShare & FILE_SHARE_WRITE));
+}
+
+// "c:\dir\file" -> 'c' and "dir\file"; false when `name` is no drive path.
+bool DrivePath(const std::string& name, char& letter, std::string& path) {
+  if (name.size() < 2 || name[1] != ':' || !std::isalpha(static_cast<unsigned char>(name[0])))
+    return false;
+  letter = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+  return platform::detail::NormalisePath(name.substr(2), path);
+}
+
+// The driver of a volume, created when first needed.
+FileSystemDriver* DriverOf(Volume& v, DWORD& error, NTSTATUS& status) {
+  if (v.driver) {
+    if (v.driverStale) {
+      v.driver->Invalidate();
+      v.driverStale = false;
+    }
+    return v.driver.get();
+  }
+  platform::VolumeFacts facts;
+  std::string reason;
+  const auto r = platform::IdentifyVolume(*v.device, facts, reason);
+  if (r != platform::IdentifyResult::kOk) {
+    error =
+        r == platform::IdentifyResult::kReadFailed ? ERROR_NOT_READY : ERROR_UNRECOGNIZED_VOLUME;
+    status = r == platform::IdentifyResult::kReadFailed ? STATUS_DEVICE_DATA_ERROR
+                                                        : platform::STATUS_UNRECOGNIZED_VOLUME;
+    return nullptr;
+  }
+  if (!platform::HasFileSystemDriver(facts.fileSystem)) {
+    error = ERROR_NOT_SUPPORTED;
+    status = STATUS_INVALID_DEVICE_REQUEST;
+    return nullptr;
+  }
+  platform::DriverContext context;
+  context.letter = v.source.letter;
+  context.fileSystem = facts.fileSystem;
+  context.device = std::make_shared<GateDevice>(v.device, v.locked);
+  context.readOnly = v.mounted || v.readOnly;
+  v.driver = platform::CreateFileSystemDriver(context, reason);
+  if (!v.driver) {
+    error = ERROR_UNRECOGNIZED_VOLUME;
+    status = platform::STATUS_UNRECOGNIZED_VOLUME;
+    return nullptr;
+  }
+  v.driverStale = false;
+  return v.driver.get();
+}
+
+void CompletePending(Handle& h) {
+  if (h.pending && h.pendingBlock != nullptr) *h.pendingBlock = h.pendingResult;
+  h.pending = false;
+  h.pendingBlock = nullptr;
+}
+
+void Unlock(Volume& v) {
+  v.lockedBy = 0;
+  *v.locked = false;
+  // The program may have changed anything while it held the lock.
+  if (v.driver) v.driver->Invalidate();
+  v.driverStale = false;
+}
+
+void CloseEntry(std::map<HANDLE, Handle>::iterator it) {
+  Handle& h = it->second;
+  CompletePending(h);
+  auto v = Volumes().find(h.letter);
+  if (v != Volumes().end()) {
+    if (v->second.lockedBy == it->first) Unlock(v->second);
+    v->second.handles--;
+  }
+  if (h.lockFd >= 0) ::close(h.lockFd);  // releases the flock
+  const char letter = h.letter;
+  Handles().erase(it);
+  ReleaseVolume(letter);
+}
+
+}  // namespace nt::detail
+
+namespace nt {
+
+using namespace detail;
+
+BOOL CloseHandle(HANDLE h) {
+  auto it = Handles().find(h);
+  if (it == Handles().end() || it->second.kind == Kind::kFind) return Fail(ERROR_INVALID_HANDLE);
+  CloseEntry(it);
+  lastError = ERROR_SUCCESS;
+  return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE h, DWORD) {
+  Handle* handle = Find(h);
+  if (handle == nullptr) {
+    lastError = ERROR_INVALID_HANDLE;
+    return WAIT_FAILED;
+  }
+  CompletePending(*handle);
+  return WAIT_OBJECT_0;
+}
+
+}  // namespace nt
+
+namespace platform::detail {
+
+void DropIdleVolumes() {
+  auto& volumes = nt::detail::Volumes();
+  for (auto it = volumes.begin(); it != volumes.end();)
+    it = it->second.handles > 0 ? std::next(it) : volumes.erase(it);
+}
+
+void CloseAllHandles() {
+  auto& handles = nt::detail::Handles();
+  while (!handles.empty()) nt::detail::CloseEntry(handles.begin());
+  nt::detail::Volumes().clear();
+}
+
+}  // namespace platform::detail

@@ -1,0 +1,123 @@
+// The volume queries: label, serial number and file-system name, free and
+// total clusters, and the reason the last volume was not recognised.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/nt_internal.h"
+#include "platform/ntfs3g_device.h"
+#include "platform/platform.h"
+#include "platform/platform_state.h"
+#include "platform/volume_identify.h"
+
+namespace nt {
+
+using namespace detail;
+
+namespace {
+
+// The facts of a drive's volume, through its open stack or a transient one.
+bool QueryVolume(const std::string& root, platform::VolumeFacts& facts,
+                 std::shared_ptr<BlockDevice>& device, DWORD& error) {
+  char letter = 0;
+  std::string rest;
+  if (!DrivePath(root, letter, rest) || !rest.empty()) {
+    error = ERROR_INVALID_NAME;
+    return false;
+  }
+  DriveSource source;
+  if (!platform::detail::SourceOf(letter, source)) {
+    error = ERROR_PATH_NOT_FOUND;
+    return false;
+  }
+  Volume* v = UseVolume(letter, error);
+  if (v == nullptr) {
+    error = ERROR_NOT_READY;  // like a drive without its medium
+    return false;
+  }
+  device = v->device;
+  ReleaseVolume(letter);
+  std::string reason;
+  const auto r = platform::IdentifyVolume(*device, facts, reason);
+  if (r == platform::IdentifyResult::kReadFailed) {
+    error = ERROR_NOT_READY;
+    return false;
+  }
+  if (r == platform::IdentifyResult::kUnrecognized) {
+    platform::detail::lastRefusal = reason;
+    error = ERROR_UNRECOGNIZED_VOLUME;
+    return false;
+  }
+  return true;
+}
+
+bool CopyText(const std::string& text, char* buffer, DWORD size) {
+  if (buffer == nullptr) return true;
+  if (text.size() + 1 > size) return false;
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  return true;
+}
+
+}  // namespace
+
+BOOL GetDiskFreeSpaceA(const std::string& root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
+                       DWORD* freeClusters, DWORD* totalClusters) {
+  platform::VolumeFacts facts;
+  std::shared_ptr<BlockDevice> device;
+  DWORD error = ERROR_SUCCESS;
+  if (!QueryVolume(root, facts, device, error)) return Fail(error);
+  uint64_t free = 0;
+  std::string reason;
+  bool readFailed = false;
+  if (!platform::CountFreeClusters(device, facts, free, reason, readFailed))
+    return Fail(readFailed ? ERROR_NOT_READY : ERROR_UNRECOGNIZED_VOLUME);
+  auto clamp = [](uint64_t n) { return static_cast<DWORD>(std::min<uint64_t>(n, 0xFFFFFFFFu)); };
+  if (sectorsPerCluster != nullptr) *sectorsPerCluster = facts.sectorsPerCluster;
+  if (bytesPerSector != nullptr) *bytesPerSector = kSectorBytes;
+  if (freeClusters != nullptr) *freeClusters = clamp(free);
+  if (totalClusters != nullptr) *totalClusters = clamp(facts.totalClusters);
+  lastError = ERROR_SUCCESS;
+  return TRUE;
+}
+
+BOOL GetVolumeInformationA(const std::string& root, char* volumeName, DWORD volumeNameSize,
+                           DWORD* serialNumber, DWORD* maxComponentLength, DWORD* fsFlags,
+                           char* fsName, DWORD fsNameSize) {
+  platform::VolumeFacts facts;
+  std::shared_ptr<BlockDevice> device;
+  DWORD error = ERROR_SUCCESS;
+  if (!QueryVolume(root, facts, device, error)) return Fail(error);
+  if (facts.fileSystem == "NTFS") {
+    // The label lives in $Volume; libntfs-3g reads it.
+    std::string reason;
+    bool readFailed = false;
+    auto volume = platform::Ntfs3gVolume::Mount(device, true, reason, &readFailed);
+    if (!volume && readFailed) return Fail(ERROR_NOT_READY);
+    // A damaged NTFS volume is still NTFS: it is named, without a label,
+    // and the program's own checks report the damage.
+    facts.label = volume ? volume->Label() : std::string();
+  }
+  if (!CopyText(facts.label, volumeName, volumeNameSize) ||
+      !CopyText(facts.fileSystem, fsName, fsNameSize))
+    return Fail(ERROR_MORE_DATA);
+  if (serialNumber != nullptr) *serialNumber = facts.serialNumber;
+  if (maxComponentLength != nullptr) *maxComponentLength = 255;
+  // Case preserved and Unicode on disk; NTFS adds case-sensitive search,
+  // ACLs and compression (0x1F, as NT 4.0 reports it).
+  if (fsFlags != nullptr) *fsFlags = facts.fileSystem == "NTFS" ? 0x1F : 0x6;
+  lastError = ERROR_SUCCESS;
+  return TRUE;
+}
+
+}  // namespace nt
+
+namespace platform::detail {
+
+std::string lastRefusal;
+
+}  // namespace platform::detail
+
+namespace platform {
+
+std::string LastVolumeRefusal() { return detail::lastRefusal; }
+
+}  // namespace platform

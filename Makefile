@@ -27,6 +27,7 @@ demo: build
 bench: build
 	$(BUILD)/bench/bench_ntfs_decode
 	$(BUILD)/bench/bench_fat_scan
+	$(BUILD)/bench/bench_ntfs_scan
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

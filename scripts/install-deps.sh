@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools libgl-dev
   ntfs-3g ntfs-3g-dev
-  dosfstools mtools e2fsprogs util-linux
+  dosfstools mtools e2fsprogs util-linux sleuthkit
   googletest libgtest-dev libgmock-dev
   fonts-dejavu-core
 )

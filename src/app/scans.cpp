@@ -6,6 +6,7 @@
 #include "fat/fat_file_table.h"
 #include "fat/fat_scan.h"
 #include "ntfs/file_table.h"
+#include "ntfs/ntfs_scan.h"
 
 namespace vr {
 
@@ -22,6 +23,23 @@ class FatMapWindow : public fat::FatMapPort {
  private:
   MapWindowLogic& map_;
 };
+
+// The NTFS map window as the NTFS scan sees it.
+class NtfsMapWindow : public NtfsMapPort {
+ public:
+  explicit NtfsMapWindow(MapWindowLogic& map) : map_(map) {}
+  StatusSurface& Status() override { return map_.Window(); }
+  void Move_Raw_List() override { vr::Move_Raw_List(map_.Window()); }
+  void Closing_Step() override { map_.Closing_Step(); }
+
+ private:
+  MapWindowLogic& map_;
+};
+
+void Ntfs_Map_Scan(MapWindowLogic& map) {
+  NtfsMapWindow window(map);
+  FormLoad(window);
+}
 
 void Fat_Map_Scan(MapWindowLogic& map) {
   FatMapWindow window(map);
@@ -60,6 +78,7 @@ void Hand_Fat_Table_Over() {
 
 void Install_Map_Scans() {
   SetMapScan(MapKind::Fat, Fat_Map_Scan);
+  SetMapScan(MapKind::Ntfs, Ntfs_Map_Scan);
   fat::Fat_Shared_HandOver = Hand_Fat_Table_Over;
 }
 

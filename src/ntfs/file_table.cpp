@@ -13,6 +13,20 @@ VbArray<Integer> FolderIndex(0);
 VbArray<FolderEntry> FolderTable(0);
 Integer FolderCount;
 
+void Start_Folders(const std::string& RootName) {
+  FolderTable.ReDim(100);
+  FolderTable(0) = {Integer(-1), RootName};
+  FolderCount = 0;
+}
+
+Integer Add_Folder(Integer Parent, const std::string& Name) {
+  const Integer index = FolderCount + Integer(1);
+  if (index > FolderTable.UBound()) FolderTable.ReDimPreserve(FolderTable.UBound() + 100);
+  FolderTable(index) = {Parent, Name};
+  FolderCount = index;
+  return index;
+}
+
 std::string Folder_Path(Integer Index) {
   std::string path = FolderTable(Index).Name;
   int64_t current = Index;

@@ -32,8 +32,16 @@ struct FolderEntry {
   std::string Name;     // the root holds the drive name ("C:")
 };
 
+// Element 0 is the root; FolderCount is the last element in use.
 extern VbArray<FolderEntry> FolderTable;
 extern Integer FolderCount;
+
+// Starts the table with the root element (Parent -1, Name the drive name)
+// and room for 100 elements.
+void Start_Folders(const std::string& RootName);
+// Appends {Parent, Name}, growing the table by 100 elements when it is
+// full; returns the new element's index. More than 32767 folders overflow.
+Integer Add_Folder(Integer Parent, const std::string& Name);
 
 // The folder's path: the names from the root down joined by "\" (C:\DIR\SUB).
 std::string Folder_Path(Integer Index);

@@ -1,0 +1,387 @@
+// The NTFS map window's scans from its timer to its closing step: the
+// Checked View (directory walk and bitmap cross-checks) and the Fast View
+// (every record in use), their summaries, and the closing step.
+#include <cctype>
+
+#include "map/legend.h"
+#include "map/map_colors.h"
+#include "map/mark_segments.h"
+#include "map/used_space.h"
+#include "ntfs/cluster_map.h"
+#include "ntfs/file_record.h"
+#include "ntfs/file_table.h"
+#include "ntfs/fs_control.h"
+#include "ntfs/mft.h"
+#include "ntfs/ntfs_scan.h"
+#include "ntfs/ntfs_scan_internal.h"
+#include "ntfs/run_list.h"
+#include "platform/nt.h"
+#include "runtime/format.h"
+#include "volume/error_state.h"
+#include "volume/report.h"
+#include "volume/session.h"
+#include "volume/shared_state.h"
+
+namespace vr {
+
+using namespace ntfs;
+
+namespace {
+
+NtfsMapPort* g_window = nullptr;
+
+bool HasErrors() { return (ErrorState.ErrorCount & kErrorCountMask) != 0; }
+bool Stopped() { return ErrorState.Failed != 0 || HasErrors(); }
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Segments of $Bitmap (record 6), kept for the reload after the walk.
+VbArray<Long> g_bitmapLengths(0), g_bitmapLcns(0);
+
+// Seconds since Start, across midnight.
+double Elapsed(double Start) {
+  double t = Timer() - Start;
+  if (t < 0) t += 86400;
+  return t;
+}
+
+// Record 0 into the $MFT's segments, then the MFT's own bitmap. False after
+// a recorded error.
+bool Load_Mft() {
+  MftBitmap.ReDim(0);
+  MftBitmap(0) = 0xFF;  // records 0..7 count as in use while record 0 is read
+  SeenRecords.ReDim(0);
+  SeenRecords(0) = 0;
+  VolumeSession.MftRunLengths.ReDim(0);
+  VolumeSession.MftRunLcns.ReDim(0);
+  ByteArray buffer(0);
+  RecordInfo info{};
+  Decode_FILE(VolumeSession.VolumeHandle, 0, VolumeSession.MftRunLengths, VolumeSession.MftRunLcns,
+              buffer, info);
+  if (HasErrors()) return false;
+  RecordCount = Mft_Record_Count();
+  Load_MFT_Bitmap();
+  if (HasErrors()) return false;
+  SeenRecords.ReDimPreserve(MftBitmap.UBound());
+  return true;
+}
+
+// Record 6: on a volume held exclusively the bitmap is read raw from the
+// single run of $Bitmap. A $Bitmap in several runs is read through the file
+// system instead, which needs the volume unlocked and shared.
+bool Locate_Bitmap() {
+  g_bitmapLengths.ReDim(0);
+  g_bitmapLcns.ReDim(0);
+  BitmapSector = 0;
+  if (VolumeSession.SharedMode != 0) return true;
+  ByteArray buffer(0);
+  RecordInfo info{};
+  Decode_FILE(VolumeSession.VolumeHandle, 6, g_bitmapLengths, g_bitmapLcns, buffer, info);
+  if (HasErrors()) return false;
+  if (g_bitmapLengths.UBound() == 1) {
+    if (VolumeSession.NotLocked == 0)
+      BitmapSector = g_bitmapLcns(1) * VolumeSession.SectorsPerCluster;
+    return true;
+  }
+  if (VolumeSession.Locked != 0) {
+    nt::DWORD returned = 0;
+    nt::DeviceIoControl(VolumeSession.VolumeHandle, nt::FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0,
+                        &returned, nullptr);
+    VolumeSession.Locked = 0;
+  }
+  VolumeSession.NotLocked = kTrue;
+  VolumeSession.SharedMode = kTrue;
+  return true;
+}
+
+// Loads the volume bitmap; the first load also sizes the computed bitmap
+// (cleared), the reload after the walk keeps what the walk marked.
+bool Load_Volume_Bitmap(bool First) {
+  Load_Bitmap(g_bitmapLengths, g_bitmapLcns);
+  if (HasErrors()) return false;
+  if (First) {
+    ComputedBitmap.ReDim(VolumeSession.VolumeBitmap.UBound());
+  } else if (ComputedBitmap.UBound() != VolumeSession.VolumeBitmap.UBound()) {
+    ComputedBitmap.ReDimPreserve(VolumeSession.VolumeBitmap.UBound());
+  }
+  return true;
+}
+
+void Create_File_Table() {
+  const int64_t last = int64_t{RecordCount.Value()} - 1;
+  FileNames.ReDim(last);
+  FileFlags.ReDim(last);
+  FragmentState.ReDim(last);
+  ClusterCount.ReDim(last);
+  FirstLcn.ReDim(last);
+  DoNotMove.ReDim(last);
+  MoveDelayed.ReDim(last);
+  FolderIndex.ReDim(last);
+}
+
+void Free_Space_Lines() {
+  const Long large = Large_Free();
+  ReportSize("Small free Space=", Total_Free() - large);
+  ReportSize("Large free space=", large);
+}
+
+// Set when the run ended where the optimiser would start: the command did
+// not do its work, but nobody stopped the scan.
+bool g_refused = false;
+
+// The optimiser is not part of this build: a Defrag ends after its scan and
+// says so.
+void DefragPack_Not_Available() {
+  ReportError(VolumeSession.IsNtfs != 0 ? "NTFS optimisation is not available yet."
+                                        : "FAT optimisation is not available yet.");
+  ErrorState.Failed = kTrue;
+  g_refused = true;
+}
+
+void Finish_Map() {
+  MainWindowPort& main = MainWindow();
+  main.SetVisible(Control::picHistoF, false);
+  main.SetVisible(Control::PicHistoE, false);
+  const bool stopped = ErrorState.Failed != 0 && !g_refused;
+  if (stopped) Report_Stop();
+  VolumeSession.VolumeBitmap.ReDim(0);
+  ComputedBitmap.ReDim(0);
+  FileNames.ReDim(0);
+  FileFlags.ReDim(0);
+  FragmentState.ReDim(0);
+  ClusterCount.ReDim(0);
+  FirstLcn.ReDim(0);
+  DoNotMove.ReDim(0);
+  MoveDelayed.ReDim(0);
+  FolderIndex.ReDim(0);
+  Clear_Extend();
+  NtfsMapPort* window = g_window;
+  if (!stopped && window != nullptr)
+    window->Move_Raw_List();
+  else if (stopped)
+    MainWindow().ClearList(Control::Raw);
+  main.SetBusyCursor(false);
+  g_window = nullptr;
+  if (window != nullptr) window->Closing_Step();
+}
+
+}  // namespace
+
+void Set_Ntfs_Window(NtfsMapPort* Window) { g_window = Window; }
+
+void Active(const std::string& Text) {
+  if (g_window != nullptr) Status_Value(kNtfsStatusLine1, g_window->Status(), Text, kBrightWhite);
+}
+
+void Show_Counts() {
+  if (g_window != nullptr)
+    Status_Value(kNtfsStatusLine2, g_window->Status(), Str(FolderTotal) + " / " + Str(FileCount),
+                 kBrightWhite);
+  MainWindow().DoEvents();
+}
+
+void Show_Mft_Free() {
+  if (VolumeSession.IsNtfs == 0) {
+    MftZoneFree = 0;
+    return;
+  }
+  ReportSize("MFT free space=", Mft_Zone_Free() * VolumeSession.SectorsPerCluster);
+}
+
+void Trace_Dir_Tree() {
+  VolumeSessionData& s = VolumeSession;
+  Draw_Legend_NTFS();
+  if (!Load_Mft()) return;
+
+  s.AllocationFloor = s.TotalSectors / s.SectorsPerCluster / 8;
+  s.AllocationReserveEnd = s.AllocationFloor + Long(50000) / s.SectorsPerCluster;
+  if (!Get_MFT_Zone() || HasErrors()) return;
+
+  Create_File_Table();
+  ReportLine("Checking disk structure . .");
+
+  if (!Locate_Bitmap()) return;
+  if (!Load_Volume_Bitmap(true)) return;
+
+  Setup_FREE_Segs();
+  Draw_Bitmap(kColorMoving);
+
+  ByteArray root(0);
+  VbArray<Long> lengths(0), lcns(0);
+  RecordInfo info{};
+  Decode_FILE(s.VolumeHandle, 5, lengths, lcns, root, info);
+  if (HasErrors()) return;
+  const double start = Timer();
+  Start_Folders(Upper(s.DriveName.substr(0, 2)));
+  Clear_Extend();
+  Root_Dir_Tree(root, lengths, lcns, 0);
+  if (Stopped()) return;
+
+  ScanSeconds = Elapsed(start);
+  // The free list and the cross-checks work on the bitmap as it is now.
+  if (!Load_Volume_Bitmap(false)) return;
+  if (s.SharedMode == 0) {
+    Checking_Bitmaps();
+  } else {
+    ActiveBitmap_Vs_ActiveBitmapx();
+  }
+  if (Stopped()) return;
+
+  ReportLine("User files=" + Str(int64_t{FileCount.Value()} - 10) +
+             ", Folders=" + Str(FolderTotal));
+  if (CompressedCount != 0) ReportLine("Compressed files=" + Str(CompressedCount));
+  if (SecuredCount != 0) ReportLine("Secured files=" + Str(SecuredCount));
+  FragmentedTotal = FragCompressed + FragPlain + Long(FragAttrList);
+  if (s.SharedMode == 0) FragmentedTotal += Long(FragFolders);
+  if (FragmentedTotal != 0) ReportLine("Fragmented files=" + Str(FragmentedTotal));
+  FragmentedFiles = FragmentedTotal - UnmovableFragmented;
+
+  Show_Mft_Free();
+  Setup_FREE_Segs();
+  Free_Space_Lines();
+  Setup_Empty_Colors();
+  MainWindow().DoEvents();
+
+  if (ErrorState.Failed == 0 && DefragMode >= 0) DefragPack_Not_Available();
+}
+
+void ViewFast() {
+  VolumeSessionData& s = VolumeSession;
+  Draw_Legend_NTFS();
+  s.AllocationFloor = s.TotalSectors / s.SectorsPerCluster / 8;
+  s.AllocationReserveEnd = s.AllocationFloor + Long(50000) / s.SectorsPerCluster;
+  if (!Get_MFT_Zone() || HasErrors()) return;
+  if (!Load_Mft()) return;
+  if (!Locate_Bitmap()) return;
+  if (!Load_Volume_Bitmap(true)) return;
+  Setup_FREE_Segs();
+  Draw_Bitmap(kColorMoving);
+  Active("View");
+  const double start = Timer();
+  Clear_Extend();
+
+  ByteArray buffer(0);
+  VbArray<Long> lengths(0), lcns(0);
+  for (Long r = 0; r < RecordCount; r += 1) {
+    MainWindow().DoEvents();
+    if (ErrorState.Failed != 0) break;
+    if (!Is_Active(r)) continue;
+    RecordInfo info{};
+    Decode_FILE(s.VolumeHandle, r, lengths, lcns, buffer, info);
+    if (HasErrors()) return;
+    if (info.Name.empty()) continue;
+    // $Extend and the files below it: known by their parent folder.
+    const int64_t parent = File_Name_Parent(buffer.Span());
+    if ((r == 11 && info.Name == "$Extend") || (r != parent && Is_Extend_Object(Long(parent))))
+      Note_Extend(r);
+    const bool extend = Is_Extend_Object(r);
+
+    if (r >= FirstUserRecord && !extend) {
+      if (Check_Record(r, info, buffer)) {
+        Scan_Fault("Invalid " + Str(r) + " " + info.Name, "ViewFast");
+        return;
+      }
+    }
+    const Long filesBefore = FileCount;
+    if (extend) {
+      if (info.IsDirectory != 0)
+        FolderTotal += 1;
+      else
+        FileCount += 1;
+    } else {
+      Tally_Fast(r, info, lengths, lcns);
+    }
+    if (r != 8) {
+      if (r >= FirstUserRecord && info.HasAttributeList != 0 && info.Compressed == 0)
+        AttrListCount += 1;
+      const bool unmovable =
+          r < FirstUserRecord || extend ||
+          (s.SharedMode != 0 && (info.IsDirectory != 0 || Upper(info.Name) == "PAGEFILE.SYS"));
+      if (lengths.UBound() >= 1) {
+        Mark_Segments(lengths, lcns, info, unmovable);
+      } else if (r >= FirstUserRecord) {
+        ResidentCount += 1;
+      }
+      if (info.SecurityNonResident != 0) {
+        SecuredCount += 1;
+        Mark_Segments(SecurityLengths, SecurityLcns, info, true);
+      }
+    }
+    if (FileCount != filesBefore && FileCount % 100 == 0) {
+      Active(info.Name);
+      Show_Counts();
+    }
+  }
+  if (Stopped()) return;
+  ScanSeconds = Elapsed(start);
+  if (s.SharedMode == 0) {
+    Checking_Bitmaps();
+    if (Stopped()) return;
+  }
+  Setup_Empty_Colors();
+
+  FragmentedTotal = FragCompressed + FragPlain + Long(FragAttrList);
+  if (s.SharedMode == 0) FragmentedTotal += Long(FragFolders);
+  FragmentedFiles = FragmentedTotal - UnmovableFragmented;
+  ReportLine("Files=" + Str(FileCount) + ", Folders=" + Str(FolderTotal));
+  ReportLine("Fragmented Files=" + Str(FragmentedTotal));
+  if (SecuredCount != 0) ReportLine("Secured Files=" + Str(SecuredCount));
+  Show_Mft_Free();
+  Free_Space_Lines();
+}
+
+void FormLoad(NtfsMapPort& Window) {
+  g_window = &Window;
+  g_refused = false;
+  Reset_Counters();
+  int pending = 0;
+  try {
+    if (VolumeSession.IsNtfs != 0) {
+      FirstUserRecord = 11;
+      Status_Label(kNtfsStatusLine2, Window.Status(), "Dir / File:", kBrightWhite);
+      Status_Label(kNtfsStatusLine1, Window.Status(), "Checking:", kBrightWhite);
+      MainWindow().SetBusyCursor(true);
+      if (CheckedScan != 0 || DefragMode >= 0)
+        Trace_Dir_Tree();
+      else
+        ViewFast();
+    } else {
+      // A FAT volume in use handed over for optimisation through the file
+      // system; the optimiser is not part of this build.
+      FirstUserRecord = 1;
+      VolumeSession.AllocationFloor = 0;
+      VolumeSession.AllocationReserveEnd = 0;
+      if (Get_MFT_Zone()) {
+        Load_Bitmap(g_bitmapLengths, g_bitmapLcns);
+        if (!HasErrors()) {
+          Setup_FREE_Segs();
+          DefragPack_Not_Available();
+        }
+      }
+    }
+  } catch (const RunError& e) {
+    // A run-time error no step trapped (a counter overflow among them).
+    pending = e.Number();
+    if (ErrorState.ErrorText.empty()) ErrorState.ErrorText = e.Description();
+    if (ErrorState.ErrorWhere.empty()) ErrorState.ErrorWhere = "FormLoad";
+    ErrorState.ErrorCount = ErrorState.ErrorCount + 1;
+    ErrorState.Failed = kTrue;
+  }
+  if (HasErrors()) {
+    if (ErrorState.ErrorText.empty() && pending != 0)
+      ErrorState.ErrorText = ErrorDescription(pending);
+    if (!ErrorState.ErrorText.empty()) ReportError("Err=" + ErrorState.ErrorText);
+    if (!ErrorState.ErrorWhere.empty()) ReportError("Source=" + ErrorState.ErrorWhere);
+    if (pending != 0)
+      ErrorState.InternalFault = kTrue;
+    else
+      ErrorState.RecordFault = kTrue;
+    ErrorState.Failed = kTrue;
+  }
+  Finish_Map();
+}
+
+}  // namespace vr

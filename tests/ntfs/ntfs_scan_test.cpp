@@ -16,6 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "map/map_colors.h"
+#include "map/map_geometry.h"
+
 extern "C" {
 #include <ntfs-3g/attrib.h>
 #include <ntfs-3g/dir.h>
@@ -276,6 +279,37 @@ TEST_F(NtfsScanOnFixture, CheckedViewCountsAgreeWithLibntfs) {
   EXPECT_EQ(window_.rawMoves, 1);
 }
 
+TEST_F(NtfsScanOnFixture, BlockMapShowsTheCategoriesOfChosenFiles) {
+  std::vector<testsupport::LibntfsRun> many;
+  std::string error;
+  ASSERT_TRUE(testsupport::LibntfsRunlist(Image(), "frag\\many.bin", many, error)) << error;
+  ASSERT_GT(many.size(), 1u);
+  ASSERT_TRUE(Open(image_));
+  const std::vector<std::string> lines = Run(true);
+  ASSERT_EQ(ErrorState.ErrorCount, 0) << Joined(lines);
+  // Every box holding a cluster of the fragmented file shows it fragmented
+  // (no later paint may cover a fragmented file).
+  for (const auto& run : many)
+    for (int64_t c = run.lcn; c < run.lcn + run.length; ++c)
+      ASSERT_EQ(BoxColors(BoxOfCluster(static_cast<int32_t>(c))), kColorFrag) << "cluster " << c;
+  // The MFT is unmovable system data.
+  EXPECT_EQ(BoxColors(BoxOfCluster(VolumeSession.MftLcn)), kColorFixed);
+  // A box wholly inside the free space of the volume bitmap (read by
+  // libntfs-3g) is empty.
+  std::vector<uint8_t> bitmapBytes;
+  ASSERT_TRUE(testsupport::LibntfsRead(Image(), "$Bitmap", bitmapBytes, error)) << error;
+  const Bytes bitmap(bitmapBytes.data(), bitmapBytes.size());
+  int64_t freeBox = -1;
+  for (int64_t b = BoxColors.UBound() - 2; b > 0 && freeBox < 0; --b) {
+    bool allFree = true;
+    for (int64_t c = b * ClustersPerBox; c < (b + 1) * ClustersPerBox; ++c)
+      if (c >= VolumeSession.TotalClusters || (U8(bitmap, c / 8) >> (c % 8)) & 1) allFree = false;
+    if (allFree) freeBox = b;
+  }
+  ASSERT_GE(freeBox, 0);
+  EXPECT_EQ(BoxColors(freeBox), kColorEmpty);
+}
+
 TEST_F(NtfsScanOnFixture, FreeSpaceLinesFollowTheVolumeBitmap) {
   const LibVolume lib = ReadWithLibntfs(Image());
   ASSERT_TRUE(Open(image_));
@@ -423,6 +457,33 @@ TEST_F(NtfsScanOnFixture, FastViewCountsEveryRecordInUse) {
   EXPECT_FALSE(Has(lines, "Compressed files="));
   EXPECT_FALSE(Has(lines, "Bitmap: unmarked="));
   EXPECT_TRUE(Raw().empty());  // the Fast View lists nothing
+}
+
+TEST_F(NtfsScanOnFixture, FastViewCountsSecuredRecords) {
+  // Independent count: base records in use with a non-resident security
+  // descriptor.
+  ntfs_volume* vol = ntfs_mount(Image().c_str(), NTFS_MNT_RDONLY);
+  ASSERT_NE(vol, nullptr);
+  int64_t secured = 0;
+  const int64_t records = vol->mft_na->initialized_size / vol->mft_record_size;
+  for (int64_t r = 0; r < records; ++r) {
+    ntfs_inode* ni = ntfs_inode_open(vol, r);
+    if (ni == nullptr) continue;
+    if (ni->mrec->base_mft_record == 0 && (ni->mrec->flags & MFT_RECORD_IN_USE)) {
+      ntfs_attr* na = ntfs_attr_open(ni, AT_SECURITY_DESCRIPTOR, AT_UNNAMED, 0);
+      if (na != nullptr) {
+        if (NAttrNonResident(na)) ++secured;
+        ntfs_attr_close(na);
+      }
+    }
+    ntfs_inode_close(ni);
+  }
+  ntfs_umount(vol, FALSE);
+  ASSERT_GT(secured, 0) << "the fixture has files with their own security descriptor";
+
+  ASSERT_TRUE(Open(image_));
+  const std::vector<std::string> lines = Run(false);
+  EXPECT_EQ(Line(lines, "Secured Files="), "Secured Files=" + Str(secured)) << Joined(lines);
 }
 
 TEST_F(NtfsScanOnFixture, StatusLinesEverySixteenOrHundredFiles) {
@@ -602,6 +663,35 @@ TEST_F(NtfsScanOnSmallVolume, UnreferencedRecordIsNotCheckedOnAnExclusiveVolume)
   EXPECT_EQ(Line(lines, "User files="), "User files=2, Folders=2");
   EXPECT_TRUE(Has(lines, "Bitmap: excess="));
   EXPECT_FALSE(Has(lines, "Bitmap: unmarked="));
+}
+
+// The offset of the unnamed non-resident $DATA attribute in a fixed-up record.
+int64_t DataAttribute(const std::vector<uint8_t>& record) {
+  const Bytes r(record.data(), record.size());
+  for (int64_t at = U16(r, 0x14); at + 16 < static_cast<int64_t>(record.size());) {
+    const uint32_t type = U32(r, at);
+    const uint32_t length = U32(r, at + 4);
+    if (type == 0xFFFFFFFFu || length == 0) break;
+    if (type == 0x80 && U8(r, at + 8) != 0 && U8(r, at + 9) == 0) return at;
+    at += length;
+  }
+  return -1;
+}
+
+TEST_F(NtfsScanOnSmallVolume, RecordFailingItsCheckStopsTheWalkAsInvalid) {
+  const std::string path = Build("scan-invalid.img");
+  std::vector<uint8_t> image = testsupport::ReadFileBytes(path);
+  const int64_t zeta = Inode(path, "/lost/zeta.txt");
+  const int64_t pos = RecordPosition(path, zeta);
+  const int64_t data = DataAttribute(FixedUp(image, pos, 1024));
+  ASSERT_GT(data, 0);
+  // The last VCN no longer covers the file's three clusters.
+  PutProtected(image, pos, data + 0x18, 0, 8);
+  ASSERT_TRUE(Open(image));
+  const std::vector<std::string> lines = Run(true);
+  EXPECT_EQ(ErrorState.ErrorText, "Invalid " + Str(zeta) + " zeta.txt") << Joined(lines);
+  EXPECT_FALSE(Has(lines, "User files="));
+  EXPECT_NE(ErrorState.Failed, 0);
 }
 
 TEST_F(NtfsScanOnSmallVolume, IndexEntryBeyondTheMftIsARecordedError) {

@@ -3,8 +3,12 @@
 #include <sys/resource.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
+
+#include "support/ntfs_fixtures.h"
+#include "support/volume_images.h"
 
 namespace bench {
 
@@ -47,6 +51,21 @@ CommandTime TimeCommand(int rounds, const std::string& command) {
     if (best.cpu < 0 || cpu < best.cpu) best.cpu = cpu;
   }
   return best;
+}
+
+std::string BuildLargeNtfsVolume(const char* program) {
+  const std::string image = testsupport::TempPath("large-ntfs.img");
+  testsupport::NtfsFixtureOptions options;
+  options.sizeMb = 512;
+  options.large = true;
+  testsupport::NtfsFixture fixture;
+  std::string error;
+  std::printf("Building a volume of %u files...\n", options.largeFiles);
+  if (!testsupport::BuildNtfsFixture(image, options, fixture, error)) {
+    std::fprintf(stderr, "%s: %s\n", program, error.c_str());
+    return "";
+  }
+  return image;
 }
 
 }  // namespace bench

@@ -20,4 +20,8 @@ struct CommandTime {
 };
 CommandTime TimeCommand(int rounds, const std::string& command);
 
+// A 512 MB NTFS volume of 100,000 small files in the test folder; its path,
+// or "" after printing why it could not be built.
+std::string BuildLargeNtfsVolume(const char* program);
+
 }  // namespace bench

@@ -99,17 +99,8 @@ int main(int argc, char** argv) {
   if (argc > 1) {
     image = argv[1];
   } else {
-    image = testsupport::TempPath("large-ntfs.img");
-    testsupport::NtfsFixtureOptions options;
-    options.sizeMb = 512;
-    options.large = true;
-    testsupport::NtfsFixture fixture;
-    std::string error;
-    std::printf("Building a volume of %u files...\n", options.largeFiles);
-    if (!testsupport::BuildNtfsFixture(image, options, fixture, error)) {
-      std::fprintf(stderr, "bench_ntfs_decode: %s\n", error.c_str());
-      return 1;
-    }
+    image = bench::BuildLargeNtfsVolume("bench_ntfs_decode");
+    if (image.empty()) return 1;
   }
   if (!SetGeometry(image)) {
     std::fprintf(stderr, "bench_ntfs_decode: %s is not an NTFS volume\n", image.c_str());

@@ -41,17 +41,8 @@ int main(int argc, char** argv) {
           : (std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "voduru")
                 .string();
   if (image.empty()) {
-    image = testsupport::TempPath("large-ntfs.img");
-    testsupport::NtfsFixtureOptions options;
-    options.sizeMb = 512;
-    options.large = true;
-    testsupport::NtfsFixture fixture;
-    std::string error;
-    std::printf("Building a volume of %u files...\n", options.largeFiles);
-    if (!testsupport::BuildNtfsFixture(image, options, fixture, error)) {
-      std::fprintf(stderr, "bench_ntfs_scan: %s\n", error.c_str());
-      return 1;
-    }
+    image = bench::BuildLargeNtfsVolume("bench_ntfs_scan");
+    if (image.empty()) return 1;
   }
   const std::string fls = testsupport::FindTool("fls");
   if (fls.empty()) {

@@ -1,5 +1,7 @@
 #include "fat/fat_file_table.h"
 
+#include "volume/folder_path.h"
+
 namespace vr::fat {
 
 VbArray<FatEntry> FatEntries;
@@ -29,18 +31,7 @@ Long UnmovableFragmented;
 Long FragmentedFiles;
 Integer OptimiserRunning;
 
-std::string Folder_Path(Integer Index) {
-  std::string path = FolderTable(Index).Name;
-  int64_t current = Index;
-  // Every folder is added under one already in the table, so the root is
-  // reached in fewer steps than there are elements.
-  for (size_t steps = 0; FolderTable(current).Parent >= 0; ++steps) {
-    if (steps >= FolderTable.size()) Raise(kErrIllegalCall);
-    current = FolderTable(current).Parent;
-    path = FolderTable(current).Name + "\\" + path;
-  }
-  return path;
-}
+std::string Folder_Path(Integer Index) { return Folder_Table_Path(FolderTable, Index); }
 
 void Clear_Fat_Tables() {
   FatEntries.Erase();

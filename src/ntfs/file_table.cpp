@@ -1,5 +1,7 @@
 #include "ntfs/file_table.h"
 
+#include "volume/folder_path.h"
+
 namespace vr {
 
 VbArray<std::string> FileNames(0);
@@ -27,18 +29,6 @@ Integer Add_Folder(Integer Parent, const std::string& Name) {
   return index;
 }
 
-std::string Folder_Path(Integer Index) {
-  std::string path = FolderTable(Index).Name;
-  int64_t current = Index;
-  // Every folder was added under one already in the table, so the chain
-  // reaches the root in fewer steps than there are elements; a longer one
-  // is a damaged table, not a path.
-  for (size_t steps = 0; FolderTable(current).Parent >= 0; ++steps) {
-    if (steps >= FolderTable.size()) Raise(kErrIllegalCall);
-    current = FolderTable(current).Parent;
-    path = FolderTable(current).Name + "\\" + path;
-  }
-  return path;
-}
+std::string Folder_Path(Integer Index) { return Folder_Table_Path(FolderTable, Index); }
 
 }  // namespace vr

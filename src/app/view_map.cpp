@@ -47,6 +47,7 @@ Long BootSectorsPerCluster(bool ntfs) {
 // Reads sector `sector` on the fresh handle; false when it cannot be read
 // whole.
 bool ReadVolumeSector(int64_t sector, uint8_t* buffer) {
+  if (sector < 0 || sector > (int64_t{1} << 40)) return false;  // past any device we serve
   int32_t high = static_cast<int32_t>((sector * kSectorSize) >> 32);
   nt::SetFilePointer(VolumeSession.VolumeHandle, static_cast<int32_t>(sector * kSectorSize), &high,
                      nt::FILE_BEGIN);

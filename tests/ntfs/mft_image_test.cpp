@@ -24,6 +24,7 @@ extern "C" {
 #include <ntfs-3g/volume.h>
 }
 
+#include "libntfs_probe.h"
 #include "ntfs/file_record.h"
 #include "ntfs/file_table.h"
 #include "ntfs/fs_control.h"
@@ -77,32 +78,6 @@ Segments LibSegments(ntfs_attr* na) {
     }
   }
   return Joined(lengths, lcns);
-}
-
-std::string FirstFileName(ntfs_inode* ni) {
-  ntfs_attr_search_ctx* ctx = ntfs_attr_get_search_ctx(ni, nullptr);
-  std::string name;
-  if (ntfs_attr_lookup(AT_FILE_NAME, AT_UNNAMED, 0, CASE_SENSITIVE, 0, nullptr, 0, ctx) == 0) {
-    const auto* fn = reinterpret_cast<const FILE_NAME_ATTR*>(
-        reinterpret_cast<const uint8_t*>(ctx->attr) + le16_to_cpu(ctx->attr->value_offset));
-    for (int i = 0; i < fn->file_name_length; ++i)
-      name.push_back(static_cast<char>(le16_to_cpu(fn->file_name[i]) & 0xFF));
-  }
-  ntfs_attr_put_search_ctx(ctx);
-  return name;
-}
-
-// Whether the record has a $DATA attribute without a name (enumerating
-// every attribute: a lookup of the unnamed one also finds named streams).
-bool HasUnnamedData(ntfs_inode* ni) {
-  ntfs_attr_search_ctx* ctx = ntfs_attr_get_search_ctx(ni, nullptr);
-  bool found = false;
-  while (!found &&
-         ntfs_attr_lookup(AT_UNUSED, nullptr, 0, CASE_SENSITIVE, 0, nullptr, 0, ctx) == 0) {
-    found = ctx->attr->type == AT_DATA && ctx->attr->name_length == 0;
-  }
-  ntfs_attr_put_search_ctx(ctx);
-  return found;
 }
 
 // What libntfs-3g says a base record holds.

@@ -31,31 +31,10 @@ bool SetGeometry(const std::string& image) {
   VolumeSession.BootSector.ReDim(511);
   std::copy(boot.begin(), boot.end(), VolumeSession.BootSector.data());
   VolumeSession.IsNtfs = kTrue;
-  VolumeSession.SectorsPerCluster = Ntfs_Sectors_Per_Cluster(boot);
-  VolumeSession.SectorsPerFileRecord =
-      Ntfs_Block_Sectors(boot, 0x40, VolumeSession.SectorsPerCluster);
-  VolumeSession.SectorsPerIndexBlock =
-      Ntfs_Block_Sectors(boot, 0x44, VolumeSession.SectorsPerCluster);
-  VolumeSession.MftLcn = static_cast<int32_t>(I64(boot, 0x30));
+  Set_Ntfs_Geometry(boot);
   VolumeSession.TotalClusters =
       static_cast<int32_t>(I64(boot, 0x28) / VolumeSession.SectorsPerCluster);
   return VolumeSession.SectorsPerCluster > 0 && VolumeSession.SectorsPerFileRecord > 0;
-}
-
-// Record 0 into the $MFT's segments and the MFT bitmap, as a scan starts.
-bool LoadMft() {
-  VolumeSession.MftRunLengths.ReDim(0);
-  VolumeSession.MftRunLcns.ReDim(0);
-  MftBitmap.ReDim(0);
-  MftBitmap(0) = 0xFF;
-  SeenRecords.ReDim(0);
-  ByteArray buffer;
-  RecordInfo info;
-  Decode_FILE(VolumeSession.VolumeHandle, 0, VolumeSession.MftRunLengths, VolumeSession.MftRunLcns,
-              buffer, info);
-  if (ErrorState.ErrorCount != 0) return false;
-  Load_MFT_Bitmap();
-  return ErrorState.ErrorCount == 0;
 }
 
 // Decodes every record in use; returns how many.
@@ -110,7 +89,7 @@ int main(int argc, char** argv) {
   VolumeSession.VolumeHandle = Open_Drive("c:", kAccessRead, 0);
   VolumeSession.SharedMode = 0;
   Install_MFT_Hooks();
-  if (VolumeSession.VolumeHandle == -1 || !LoadMft()) {
+  if (VolumeSession.VolumeHandle == -1 || !Load_Mft()) {
     std::fprintf(stderr, "bench_ntfs_decode: cannot load the MFT: %s\n",
                  ErrorState.ErrorText.c_str());
     return 1;

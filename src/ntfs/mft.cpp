@@ -224,4 +224,22 @@ void Load_MFT_Bitmap() {
   }
 }
 
+bool Load_Mft() {
+  const auto errors = [] { return (ErrorState.ErrorCount & 0x3FFF) != 0; };
+  MftBitmap.ReDim(0);
+  MftBitmap(0) = 0xFF;  // records 0..7 count as in use while record 0 is read
+  SeenRecords.ReDim(0);
+  VolumeSession.MftRunLengths.ReDim(0);
+  VolumeSession.MftRunLcns.ReDim(0);
+  ByteArray buffer(0);
+  RecordInfo info{};
+  Decode_FILE(VolumeSession.VolumeHandle, 0, VolumeSession.MftRunLengths, VolumeSession.MftRunLcns,
+              buffer, info);
+  if (errors()) return false;
+  Load_MFT_Bitmap();
+  if (errors()) return false;
+  SeenRecords.ReDimPreserve(MftBitmap.UBound());
+  return true;
+}
+
 }  // namespace vr

@@ -47,6 +47,11 @@ void Mark_Seen(Long RecordNumber);
 // bitmap is loaded, records "ChkActive".
 void ChkActive(Long RecordNumber);
 
+// How every scan starts: record 0 decoded into the $MFT's own segments
+// (VolumeSession.MftRunLengths/MftRunLcns), then the MFT bitmap loaded and
+// SeenRecords sized to it. False after a recorded error.
+bool Load_Mft();
+
 // Reads the $MFT's $BITMAP (MftBitmapLengths/Lcns) into MftBitmap and sizes
 // SeenRecords to match, keeping the bits already set.
 void Load_MFT_Bitmap();

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "volume/session.h"
+
 namespace vr {
 
 Long Ntfs_Sectors_Per_Cluster(Bytes Boot) {
@@ -24,6 +26,15 @@ Integer Ntfs_Block_Sectors(Bytes Boot, int Offset, Long SectorsPerCluster) {
   }
   if (sectors < 1 || sectors > 32767) return 0;
   return Integer(sectors);
+}
+
+void Set_Ntfs_Geometry(Bytes Boot) {
+  VolumeSession.SectorsPerCluster = Ntfs_Sectors_Per_Cluster(Boot);
+  VolumeSession.SectorsPerFileRecord =
+      Ntfs_Block_Sectors(Boot, 0x40, VolumeSession.SectorsPerCluster);
+  VolumeSession.SectorsPerIndexBlock =
+      Ntfs_Block_Sectors(Boot, 0x44, VolumeSession.SectorsPerCluster);
+  VolumeSession.MftLcn = I32(Boot, 0x30);
 }
 
 }  // namespace vr

@@ -15,4 +15,8 @@ Long Ntfs_Sectors_Per_Cluster(Bytes Boot);
 // 0 when the size is not a whole number of sectors or is out of range.
 Integer Ntfs_Block_Sectors(Bytes Boot, int Offset, Long SectorsPerCluster);
 
+// The NTFS geometry of the session from a boot sector: SectorsPerCluster,
+// SectorsPerFileRecord, SectorsPerIndexBlock and MftLcn (low 32 bits).
+void Set_Ntfs_Geometry(Bytes Boot);
+
 }  // namespace vr

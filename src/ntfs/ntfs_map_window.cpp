@@ -48,27 +48,6 @@ double Elapsed(double Start) {
   return t;
 }
 
-// Record 0 into the $MFT's segments, then the MFT's own bitmap. False after
-// a recorded error.
-bool Load_Mft() {
-  MftBitmap.ReDim(0);
-  MftBitmap(0) = 0xFF;  // records 0..7 count as in use while record 0 is read
-  SeenRecords.ReDim(0);
-  SeenRecords(0) = 0;
-  VolumeSession.MftRunLengths.ReDim(0);
-  VolumeSession.MftRunLcns.ReDim(0);
-  ByteArray buffer(0);
-  RecordInfo info{};
-  Decode_FILE(VolumeSession.VolumeHandle, 0, VolumeSession.MftRunLengths, VolumeSession.MftRunLcns,
-              buffer, info);
-  if (HasErrors()) return false;
-  RecordCount = Mft_Record_Count();
-  Load_MFT_Bitmap();
-  if (HasErrors()) return false;
-  SeenRecords.ReDimPreserve(MftBitmap.UBound());
-  return true;
-}
-
 // Record 6: on a volume held exclusively the bitmap is read raw from the
 // single run of $Bitmap. A $Bitmap in several runs is read through the file
 // system instead, which needs the volume unlocked and shared.
@@ -195,6 +174,7 @@ void Trace_Dir_Tree() {
   VolumeSessionData& s = VolumeSession;
   Draw_Legend_NTFS();
   if (!Load_Mft()) return;
+  RecordCount = Mft_Record_Count();
 
   s.AllocationFloor = s.TotalSectors / s.SectorsPerCluster / 8;
   s.AllocationReserveEnd = s.AllocationFloor + Long(50000) / s.SectorsPerCluster;
@@ -255,6 +235,7 @@ void ViewFast() {
   s.AllocationReserveEnd = s.AllocationFloor + Long(50000) / s.SectorsPerCluster;
   if (!Get_MFT_Zone() || HasErrors()) return;
   if (!Load_Mft()) return;
+  RecordCount = Mft_Record_Count();
   if (!Locate_Bitmap()) return;
   if (!Load_Volume_Bitmap(true)) return;
   Setup_FREE_Segs();

@@ -190,29 +190,18 @@ class ClusterMapOnImage : public ClusterMapTest {
     ASSERT_TRUE(Raw_Read(0, VolumeSession.BootSector.Span()));
     const Bytes boot = VolumeSession.BootSector.Span();
     VolumeSession.IsNtfs = -1;
-    VolumeSession.SectorsPerCluster = Ntfs_Sectors_Per_Cluster(boot);
-    VolumeSession.SectorsPerFileRecord =
-        Ntfs_Block_Sectors(boot, 0x40, VolumeSession.SectorsPerCluster);
-    VolumeSession.MftLcn = static_cast<int32_t>(I64(boot, 0x30));
+    Set_Ntfs_Geometry(boot);
     Long spc = 0;
     VolumeSession.TotalSectors = Disk_Size("n:\\", spc);
     ASSERT_EQ(VolumeSession.TotalClusters, lib_.clusters);
     BigFileClusters = 1024 / VolumeSession.SectorsPerCluster;
-    VolumeSession.MftRunLengths.ReDim(0);
-    VolumeSession.MftRunLcns.ReDim(0);
-    MftBitmap.ReDim(0);
-    MftBitmap(0) = 0xFF;
-    SeenRecords.ReDim(0);
-    ByteArray buffer;
-    RecordInfo info;
-    Decode_FILE(VolumeSession.VolumeHandle, 0, VolumeSession.MftRunLengths,
-                VolumeSession.MftRunLcns, buffer, info);
-    Load_MFT_Bitmap();
-    ASSERT_EQ(ErrorState.ErrorCount, 0) << ErrorState.ErrorText;
+    ASSERT_TRUE(Load_Mft()) << ErrorState.ErrorText;
     VolumeSession.AllocationFloor =
         VolumeSession.TotalSectors / VolumeSession.SectorsPerCluster / 8;
     ASSERT_TRUE(Get_MFT_Zone()) << ErrorState.ErrorText;
     VbArray<Long> lengths, lcns;
+    ByteArray buffer;
+    RecordInfo info;
     Decode_FILE(VolumeSession.VolumeHandle, 6, lengths, lcns, buffer, info);
     ASSERT_EQ(lengths.UBound(), 1);
     BitmapSector = lcns(1) * VolumeSession.SectorsPerCluster;

@@ -216,12 +216,7 @@ class MftOnRealVolume : public NtfsTest, public testing::WithParamInterface<int>
     vol_ = ntfs_mount(path_.c_str(), NTFS_MNT_RDONLY);
     ASSERT_NE(vol_, nullptr);
     const Bytes boot(image_.data(), 512);
-    VolumeSession.SectorsPerCluster = Ntfs_Sectors_Per_Cluster(boot);
-    VolumeSession.SectorsPerFileRecord =
-        Ntfs_Block_Sectors(boot, 0x40, VolumeSession.SectorsPerCluster);
-    VolumeSession.SectorsPerIndexBlock =
-        Ntfs_Block_Sectors(boot, 0x44, VolumeSession.SectorsPerCluster);
-    VolumeSession.MftLcn = static_cast<int32_t>(I64(boot, 0x30));
+    Set_Ntfs_Geometry(boot);
     VolumeSession.TotalClusters = static_cast<int32_t>(vol_->nr_clusters);
     VolumeSession.IsNtfs = -1;
     VolumeSession.RecordsRead = 0;
@@ -249,21 +244,10 @@ class MftOnRealVolume : public NtfsTest, public testing::WithParamInterface<int>
 
   // Record 0 into the $MFT's segments, then the MFT bitmap, as a scan starts.
   void LoadMft() {
-    VolumeSession.MftRunLengths.ReDim(0);
-    VolumeSession.MftRunLcns.ReDim(0);
-    MftBitmap.ReDim(0);
-    MftBitmap(0) = 0xFF;
-    SeenRecords.ReDim(0);
-    ByteArray buffer;
-    RecordInfo info;
-    Decode_FILE(VolumeSession.VolumeHandle, 0, VolumeSession.MftRunLengths,
-                VolumeSession.MftRunLcns, buffer, info);
-    ASSERT_EQ(ErrorState.ErrorCount, 0) << ErrorState.ErrorText << " " << ErrorState.ErrorWhere;
+    ASSERT_TRUE(Load_Mft()) << ErrorState.ErrorText << " " << ErrorState.ErrorWhere;
     const Segments mft = LibSegments(vol_->mft_na);
     ASSERT_EQ(Joined(VolumeSession.MftRunLengths, VolumeSession.MftRunLcns).lcns, mft.lcns);
     ASSERT_EQ(Mft_Record_Count(), vol_->mft_na->allocated_size / vol_->mft_record_size);
-    Load_MFT_Bitmap();
-    ASSERT_EQ(ErrorState.ErrorCount, 0) << ErrorState.ErrorText;
   }
 
   // Every record in use decoded as libntfs-3g reads it; afterwards every

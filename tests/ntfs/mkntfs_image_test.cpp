@@ -126,12 +126,7 @@ class MkntfsImage : public NtfsTest, public testing::WithParamInterface<int> {
 
     // The geometry as the boot sector encodes it.
     const Bytes boot(image_.data(), 512);
-    VolumeSession.SectorsPerCluster = Ntfs_Sectors_Per_Cluster(boot);
-    VolumeSession.SectorsPerFileRecord =
-        Ntfs_Block_Sectors(boot, 0x40, VolumeSession.SectorsPerCluster);
-    VolumeSession.SectorsPerIndexBlock =
-        Ntfs_Block_Sectors(boot, 0x44, VolumeSession.SectorsPerCluster);
-    VolumeSession.MftLcn = static_cast<int32_t>(I64(boot, 0x30));
+    Set_Ntfs_Geometry(boot);
     VolumeSession.TotalClusters = static_cast<int32_t>(vol_->nr_clusters);
     ASSERT_EQ(VolumeSession.SectorsPerCluster * 512, static_cast<int32_t>(vol_->cluster_size));
     ASSERT_EQ(VolumeSession.SectorsPerFileRecord * 512,

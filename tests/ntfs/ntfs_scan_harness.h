@@ -95,12 +95,7 @@ class NtfsScanTest : public testing::Test {
     if (VolumeSession.VolumeHandle == -1) return false;
     if (!Raw_Read(0, VolumeSession.BootSector.Span())) return false;
     const Bytes boot = VolumeSession.BootSector.Span();
-    VolumeSession.SectorsPerCluster = Ntfs_Sectors_Per_Cluster(boot);
-    VolumeSession.MftLcn = I32(boot, 0x30);
-    VolumeSession.SectorsPerFileRecord =
-        Ntfs_Block_Sectors(boot, 0x40, VolumeSession.SectorsPerCluster);
-    VolumeSession.SectorsPerIndexBlock =
-        Ntfs_Block_Sectors(boot, 0x44, VolumeSession.SectorsPerCluster);
+    Set_Ntfs_Geometry(boot);
     ClustersPerBox = VolumeSession.TotalClusters / BoxCount + 1;
     BoxColors.ReDim(VolumeSession.TotalClusters / ClustersPerBox + 1);
     BigFileClusters = Long(1024) / VolumeSession.SectorsPerCluster;

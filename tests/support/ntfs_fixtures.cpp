@@ -96,6 +96,17 @@ class Mount {
   ntfs_inode* Open(const std::string& path) const {
     return ntfs_pathname_to_inode(vol_, nullptr, PosixPath(path).c_str());
   }
+  // The inode of `path`, or null with `error` saying why (no volume, no
+  // such path).
+  ntfs_inode* OpenOrExplain(const std::string& path, std::string& error) const {
+    if (vol_ == nullptr) {
+      error = error_;
+      return nullptr;
+    }
+    ntfs_inode* ni = Open(path);
+    if (ni == nullptr) error = "cannot open " + path;
+    return ni;
+  }
 
  private:
   ntfs_volume* vol_ = nullptr;
@@ -669,15 +680,8 @@ bool LibntfsRead(const std::string& image, const std::string& path, std::vector<
                  std::string& error, const std::string& stream) {
   data.clear();
   Mount m(image, true);
-  if (m.vol() == nullptr) {
-    error = m.error();
-    return false;
-  }
-  ntfs_inode* ni = m.Open(path);
-  if (ni == nullptr) {
-    error = "cannot open " + path;
-    return false;
-  }
+  ntfs_inode* ni = m.OpenOrExplain(path, error);
+  if (ni == nullptr) return false;
   ntfschar* name = nullptr;
   int len = 0;
   if (!stream.empty()) len = ntfs_mbstoucs(stream.c_str(), &name);
@@ -699,15 +703,8 @@ bool LibntfsRunlist(const std::string& image, const std::string& path,
                     std::vector<LibntfsRun>& runs, std::string& error) {
   runs.clear();
   Mount m(image, true);
-  if (m.vol() == nullptr) {
-    error = m.error();
-    return false;
-  }
-  ntfs_inode* ni = m.Open(path);
-  if (ni == nullptr) {
-    error = "cannot open " + path;
-    return false;
-  }
+  ntfs_inode* ni = m.OpenOrExplain(path, error);
+  if (ni == nullptr) return false;
   ntfs_attr* na = ntfs_attr_open(ni, AT_DATA, AT_UNNAMED, 0);
   bool ok = na != nullptr;
   if (ok && NAttrNonResident(na)) {
@@ -738,15 +735,8 @@ bool LibntfsList(const std::string& image, const std::string& folder,
                  std::vector<std::string>& names, std::string& error) {
   names.clear();
   Mount m(image, true);
-  if (m.vol() == nullptr) {
-    error = m.error();
-    return false;
-  }
-  ntfs_inode* ni = m.Open(folder);
-  if (ni == nullptr) {
-    error = "cannot open " + folder;
-    return false;
-  }
+  ntfs_inode* ni = m.OpenOrExplain(folder, error);
+  if (ni == nullptr) return false;
   s64 pos = 0;
   const bool ok = ntfs_readdir(ni, &pos, &names, CollectName) == 0;
   ntfs_inode_close(ni);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ntfs/attribute_types.h"
 #include "ntfs/file_record.h"
 #include "ntfs/mft.h"
 #include "ntfs/record_bytes.h"
@@ -24,14 +25,7 @@ std::function<void(const VbArray<Long>&, const VbArray<Long>&)> Paint_20h_Hook;
 
 namespace {
 
-constexpr int kFileName = 0x30;
-constexpr int kData = 0x80;
-constexpr int kIndexRoot = 0x90;
-constexpr int kIndexAllocation = 0xA0;
-constexpr int kBitmap = 0xB0;
-constexpr int kEndMarker = 0xFF;
 constexpr int kListEntryHeader = 0x1A;  // fixed part of an attribute-list entry
-constexpr uint64_t kRecordNumberMask = 0xFFFFFFFFFFFFull;
 
 bool PendingMark() { return (ErrorState.ErrorCount & kAlignmentMark) != 0; }
 void ClearMark() { ErrorState.ErrorCount = ErrorState.ErrorCount - kAlignmentMark; }

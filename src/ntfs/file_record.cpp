@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "ntfs/attribute_types.h"
 #include "ntfs/mft.h"
 #include "ntfs/record_bytes.h"
 #include "ntfs/run_list.h"
@@ -19,16 +20,6 @@ FileRecordReader Read_FILE_Hook = Read_FILE;
 AttributeListHandler Do_20h_Hook = Do_20h;
 
 namespace {
-
-constexpr int kStandardInformation = 0x10;
-constexpr int kAttributeList = 0x20;
-constexpr int kFileName = 0x30;
-constexpr int kSecurityDescriptor = 0x50;
-constexpr int kData = 0x80;
-constexpr int kIndexRoot = 0x90;
-constexpr int kIndexAllocation = 0xA0;
-constexpr int kBitmap = 0xB0;
-constexpr int kEndMarker = 0xFF;
 
 // Smallest attribute header (resident, unnamed); anything shorter, a length
 // of 0x8000 or more, or one that runs past the bytes in use is damage.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "ntfs/attribute_types.h"
 #include "ntfs/file_record.h"
 #include "ntfs/fs_control.h"
 #include "runtime/format.h"
@@ -16,8 +17,6 @@ ByteArray MftBitmap(0);
 ByteArray SeenRecords(0);
 
 namespace {
-
-constexpr uint64_t kRecordNumberMask = 0xFFFFFFFFFFFFull;
 
 std::string Lfb(Long RecordNumber) { return "LFB: " + Str(RecordNumber); }
 

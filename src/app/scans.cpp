@@ -5,7 +5,7 @@
 #include "fat/fat_chain.h"
 #include "fat/fat_file_table.h"
 #include "fat/fat_scan.h"
-#include "ntfs/file_table.h"
+#include "optimise/file_table.h"
 #include "ntfs/ntfs_scan.h"
 
 namespace vr {

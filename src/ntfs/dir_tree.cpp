@@ -5,7 +5,7 @@
 
 #include "map/mark_segments.h"
 #include "ntfs/file_record.h"
-#include "ntfs/file_table.h"
+#include "optimise/file_table.h"
 #include "ntfs/index_block.h"
 #include "ntfs/mft.h"
 #include "ntfs/ntfs_scan.h"

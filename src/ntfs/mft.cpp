@@ -5,7 +5,7 @@
 
 #include "ntfs/attribute_types.h"
 #include "ntfs/file_record.h"
-#include "ntfs/fs_control.h"
+#include "optimise/fs_control.h"
 #include "runtime/format.h"
 #include "volume/error_state.h"
 #include "volume/session.h"

@@ -6,8 +6,8 @@
 
 #include "map/mark_segments.h"
 #include "ntfs/file_record.h"
-#include "ntfs/file_table.h"
-#include "ntfs/fs_control.h"
+#include "optimise/file_table.h"
+#include "optimise/fs_control.h"
 #include "ntfs/ntfs_scan.h"
 #include "ntfs/ntfs_scan_internal.h"
 #include "ntfs/run_list.h"

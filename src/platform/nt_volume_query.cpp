@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "platform/nt_internal.h"
-#include "platform/ntfs3g_device.h"
+#include "drivers/ntfs/ntfs3g_device.h"
 #include "platform/platform.h"
 #include "platform/platform_state.h"
 #include "platform/volume_identify.h"

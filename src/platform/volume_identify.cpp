@@ -7,7 +7,7 @@
 #include <bit>
 #include <vector>
 
-#include "platform/ntfs3g_device.h"
+#include "drivers/ntfs/ntfs3g_device.h"
 #include "runtime/format.h"
 
 namespace platform {

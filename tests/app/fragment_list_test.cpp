@@ -9,7 +9,7 @@
 
 #include "app/map_window.h"
 #include "fake_shell.h"
-#include "platform/builtin_drivers.h"
+#include "drivers/builtin_drivers.h"
 #include "platform/fs_driver.h"
 #include "platform/platform.h"
 #include "support/fat_fixtures.h"

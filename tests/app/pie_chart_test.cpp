@@ -11,7 +11,7 @@
 #include "app/shell.h"
 #include "app/view_map.h"
 #include "fake_shell.h"
-#include "platform/builtin_drivers.h"
+#include "drivers/builtin_drivers.h"
 #include "platform/platform.h"
 #include "recording_chart.h"
 #include "support/fat_fixtures.h"

@@ -10,7 +10,7 @@
 #include "app/map_picture.h"
 #include "app/qt/pictures.h"
 #include "app/qt/qt_palette.h"
-#include "platform/builtin_drivers.h"
+#include "drivers/builtin_drivers.h"
 #include "qt_fixture.h"
 #include "support/volume_images.h"
 #include "volume/session.h"

@@ -22,7 +22,7 @@
 #include "map/recording_canvas.h"
 #include "map/swatches.h"
 #include "platform/block_device.h"
-#include "platform/builtin_drivers.h"
+#include "drivers/builtin_drivers.h"
 #include "platform/platform.h"
 #include "support/fat_fixtures.h"
 #include "volume/error_state.h"

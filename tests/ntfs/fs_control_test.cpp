@@ -1,7 +1,7 @@
 // File-system control requests against a driver that answers what each
 // test sets: the completion rule, file records, the volume bitmap, the MFT
 // zone and a file's extents.
-#include "ntfs/fs_control.h"
+#include "optimise/fs_control.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ntfs/file_table.h"
+#include "optimise/file_table.h"
 #include "ntfs/mft.h"
 #include "ntfs_test_support.h"
 #include "platform/nt.h"

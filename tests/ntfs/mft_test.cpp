@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "ntfs/file_record.h"
-#include "ntfs/file_table.h"
+#include "optimise/file_table.h"
 #include "ntfs/run_list.h"
 #include "ntfs_test_support.h"
 #include "platform/nt.h"

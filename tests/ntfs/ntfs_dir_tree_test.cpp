@@ -7,7 +7,7 @@
 #include <set>
 
 #include "ntfs/file_record.h"
-#include "ntfs/file_table.h"
+#include "optimise/file_table.h"
 #include "ntfs/mft.h"
 #include "ntfs/ntfs_scan.h"
 #include "ntfs_test_support.h"

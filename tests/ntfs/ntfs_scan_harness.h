@@ -17,7 +17,7 @@
 #include "ntfs/ntfs_geometry.h"
 #include "ntfs/ntfs_scan.h"
 #include "platform/block_device.h"
-#include "platform/builtin_drivers.h"
+#include "drivers/builtin_drivers.h"
 #include "platform/platform.h"
 #include "runtime/bytes.h"
 #include "volume/error_state.h"

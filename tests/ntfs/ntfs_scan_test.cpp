@@ -28,7 +28,7 @@ extern "C" {
 }
 
 #include "ntfs/cluster_map.h"
-#include "ntfs/file_table.h"
+#include "optimise/file_table.h"
 #include "ntfs_scan_harness.h"
 #include "runtime/format.h"
 #include "support/ntfs_fixtures.h"

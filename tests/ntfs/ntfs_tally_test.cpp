@@ -3,7 +3,7 @@
 // fragmented counters a file falls into.
 #include <gtest/gtest.h>
 
-#include "ntfs/file_table.h"
+#include "optimise/file_table.h"
 #include "ntfs/ntfs_scan.h"
 #include "ntfs_test_support.h"
 #include "runtime/bytes.h"

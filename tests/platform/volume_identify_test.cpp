@@ -5,7 +5,7 @@
 
 #include <regex>
 
-#include "platform/ntfs3g_device.h"
+#include "drivers/ntfs/ntfs3g_device.h"
 #include "support/volume_images.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "app/qt/main_window.h"
 #include "app/scans.h"
 #include "app/shell.h"
-#include "platform/builtin_drivers.h"
+#include "drivers/builtin_drivers.h"
 #include "platform/platform.h"
 
 namespace vr {

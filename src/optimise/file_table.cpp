@@ -1,4 +1,4 @@
-#include "ntfs/file_table.h"
+#include "optimise/file_table.h"
 
 #include "volume/folder_path.h"
 

@@ -1,8 +1,8 @@
-#include "platform/builtin_drivers.h"
+#include "drivers/builtin_drivers.h"
 
-#include "platform/fat_driver.h"
+#include "drivers/fat/fat_driver.h"
 #include "platform/fs_driver.h"
-#include "platform/ntfs_driver.h"
+#include "drivers/ntfs/ntfs_driver.h"
 
 namespace platform {
 

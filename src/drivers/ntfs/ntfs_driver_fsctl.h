@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/fs_driver.h"
-#include "platform/ntfs3g_device.h"
+#include "drivers/ntfs/ntfs3g_device.h"
 
 struct _ntfs_volume;
 

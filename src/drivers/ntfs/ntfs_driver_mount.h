@@ -9,7 +9,7 @@
 
 #include "platform/block_device.h"
 #include "platform/nt.h"
-#include "platform/ntfs3g_device.h"
+#include "drivers/ntfs/ntfs3g_device.h"
 
 struct _ntfs_volume;
 

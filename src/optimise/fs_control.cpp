@@ -1,10 +1,10 @@
-#include "ntfs/fs_control.h"
+#include "optimise/fs_control.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
-#include "ntfs/file_table.h"
+#include "optimise/file_table.h"
 #include "runtime/bytes.h"
 #include "volume/error_state.h"
 #include "volume/session.h"

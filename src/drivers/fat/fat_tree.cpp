@@ -1,5 +1,5 @@
 // Folder reading and path resolution for the emulated FAT driver.
-#include "platform/fat_tree.h"
+#include "drivers/fat/fat_tree.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // The FAT driver's view of a volume's allocation: chains as a plain reader
 // follows them, and clusters a move released held in use for the flush
 // delay.
-#include "platform/fat_media.h"
+#include "drivers/fat/fat_media.h"
 
 #include <gtest/gtest.h>
 

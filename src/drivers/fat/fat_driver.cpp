@@ -1,7 +1,7 @@
 // The emulated FAT driver: opening by path, listing folders and reading
 // file data through the cluster chains. A damaged volume ends in an error
 // status, never in an exception leaving the driver.
-#include "platform/fat_driver.h"
+#include "drivers/fat/fat_driver.h"
 
 #include <algorithm>
 #include <new>

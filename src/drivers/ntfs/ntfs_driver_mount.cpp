@@ -1,4 +1,4 @@
-#include "platform/ntfs_driver_mount.h"
+#include "drivers/ntfs/ntfs_driver_mount.h"
 
 #include "platform/fs_driver.h"
 

@@ -1,4 +1,4 @@
-#include "platform/ntfs_driver_fsctl.h"
+#include "drivers/ntfs/ntfs_driver_fsctl.h"
 
 #include <sys/stat.h>
 
@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/ntfs_driver_names.h"
+#include "drivers/ntfs/ntfs_driver_names.h"
 #include "runtime/bytes.h"
 
 extern "C" {

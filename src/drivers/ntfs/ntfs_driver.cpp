@@ -1,10 +1,10 @@
-#include "platform/ntfs_driver.h"
+#include "drivers/ntfs/ntfs_driver.h"
 
-#include "platform/ntfs_driver_file.h"
-#include "platform/ntfs_driver_fsctl.h"
-#include "platform/ntfs_driver_mount.h"
-#include "platform/ntfs_driver_move.h"
-#include "platform/ntfs_driver_names.h"
+#include "drivers/ntfs/ntfs_driver_file.h"
+#include "drivers/ntfs/ntfs_driver_fsctl.h"
+#include "drivers/ntfs/ntfs_driver_mount.h"
+#include "drivers/ntfs/ntfs_driver_move.h"
+#include "drivers/ntfs/ntfs_driver_names.h"
 
 namespace platform {
 

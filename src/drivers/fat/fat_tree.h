@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/fat_directory.h"
-#include "platform/fat_media.h"
+#include "drivers/fat/fat_directory.h"
+#include "drivers/fat/fat_media.h"
 
 namespace platform::fat {
 

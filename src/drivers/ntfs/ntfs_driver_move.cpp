@@ -1,4 +1,4 @@
-#include "platform/ntfs_driver_move.h"
+#include "drivers/ntfs/ntfs_driver_move.h"
 
 #include <algorithm>
 

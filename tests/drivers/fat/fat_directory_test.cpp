@@ -1,6 +1,6 @@
 // Decoding FAT folder slots: 8.3 and long names, skipped slots, the end
 // mark, attributes and dates, on folders assembled slot by slot.
-#include "platform/fat_directory.h"
+#include "drivers/fat/fat_directory.h"
 
 #include <gtest/gtest.h>
 

@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "platform/fs_driver.h"
-#include "platform/ntfs_driver_mount.h"
-#include "platform/ntfs_driver_names.h"
+#include "drivers/ntfs/ntfs_driver_mount.h"
+#include "drivers/ntfs/ntfs_driver_names.h"
 
 namespace platform {
 

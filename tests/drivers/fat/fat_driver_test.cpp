@@ -2,7 +2,7 @@
 // filled by mtools, used through the NT calls as the program uses them:
 // file contents, listings, attributes, the volume bitmap and retrieval
 // pointers checked against mtools and a plain FAT reader.
-#include "platform/fat_driver.h"
+#include "drivers/fat/fat_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 #include <set>
 #include <sstream>
 
-#include "platform/builtin_drivers.h"
+#include "drivers/builtin_drivers.h"
 #include "platform/nt.h"
 #include "platform/platform.h"
 #include "support/fat_fixtures.h"

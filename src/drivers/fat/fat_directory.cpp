@@ -1,6 +1,6 @@
 // Decoding FAT folder slots. Every byte goes through the checked accessors;
 // a folder that ends in the middle of a slot simply ends there.
-#include "platform/fat_directory.h"
+#include "drivers/fat/fat_directory.h"
 
 #include <array>
 

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <new>
 
-#include "platform/fat_driver.h"
+#include "drivers/fat/fat_driver.h"
 #include "runtime/bytes.h"
 
 namespace platform::fat {

@@ -1,4 +1,4 @@
-#include "platform/ntfs_driver_file.h"
+#include "drivers/ntfs/ntfs_driver_file.h"
 
 #include <sys/stat.h>
 

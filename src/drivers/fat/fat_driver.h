@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fat_tree.h"
+#include "drivers/fat/fat_tree.h"
 #include "platform/fs_driver.h"
 
 namespace platform::fat {

@@ -1,7 +1,7 @@
 // The NTFS driver on fixture volumes built by mkntfs and libntfs-3g: files,
 // listings and control requests through the NT calls, checked against what
 // libntfs-3g reads directly, the fixture's manifest and the raw image.
-#include "platform/ntfs_driver.h"
+#include "drivers/ntfs/ntfs_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <cstring>
 #include <set>
 
-#include "platform/builtin_drivers.h"
+#include "drivers/builtin_drivers.h"
 #include "platform/nt.h"
-#include "platform/ntfs_driver_move.h"
+#include "drivers/ntfs/ntfs_driver_move.h"
 #include "platform/platform.h"
 #include "runtime/bytes.h"
 #include "support/ntfs_fixtures.h"

@@ -1,5 +1,5 @@
 // Reading a FAT12/FAT16 volume's FAT, chains and clusters for the driver.
-#include "platform/fat_media.h"
+#include "drivers/fat/fat_media.h"
 
 #include "platform/platform.h"
 #include "runtime/bytes.h"

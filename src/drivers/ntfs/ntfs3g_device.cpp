@@ -1,5 +1,5 @@
 // libntfs-3g mounted over a BlockDevice through its device-operations table.
-#include "platform/ntfs3g_device.h"
+#include "drivers/ntfs/ntfs3g_device.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

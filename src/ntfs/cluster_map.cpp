@@ -11,6 +11,8 @@
 #include "ntfs/file_record.h"
 #include "ntfs/mft.h"
 #include "platform/nt.h"
+#include "platform/ntfs_layout.h"
+#include "platform/update_sequence.h"
 #include "runtime/bytes.h"
 #include "runtime/format.h"
 #include "runtime/run_error.h"
@@ -33,7 +35,6 @@ constexpr int64_t kByteGrowthCap = 5000;
 constexpr int64_t kSmallGap = 16;  // NTFS gaps ending inside a byte below this are not listed
 constexpr int64_t kClustersPerBitmapSector = 4096;
 constexpr int64_t kFirstComparedRecordByte = 2;     // records 16 and up
-constexpr uint32_t kFileSignature = 0x454C4946u;    // "FILE"
 constexpr uint64_t kRecordRef = 0xFFFFFFFFFFFFull;  // record number of a file reference
 
 bool ErrorsCounted() { return (ErrorState.ErrorCount & 0x3FFF) != 0; }
@@ -225,8 +226,7 @@ void FindUnreferenced() {
       const bool read = Read_FILE_Hook ? Read_FILE_Hook(raw, Long(r)) : Read_FILE(raw, Long(r));
       if (!read) return;
       const Bytes h = raw.Span();
-      if (U32(h, 0) != kFileSignature || (U16(h, 0x16) & 1) == 0 ||
-          (U64(h, 0x20) & kRecordRef) != 0)
+      if (U32(h, 0) != kFileMagic || (U16(h, 0x16) & 1) == 0 || (U64(h, 0x20) & kRecordRef) != 0)
         continue;
       VbArray<Long> lengths, lcns;
       RecordInfo info;
@@ -396,14 +396,37 @@ bool ReadyForDisk(const ByteArray& File_Buf, Long RecordNumber) {
   const int64_t sectors = VolumeSession.SectorsPerFileRecord;
   if (sectors <= 0 || static_cast<int64_t>(File_Buf.size()) != sectors * kSectorSize) return false;
   const Bytes b = File_Buf.Span();
-  if (U32(b, 0) != kFileSignature) return false;
-  const int64_t usa = U16(b, 4);
-  if (U16(b, 6) != sectors + 1) return false;
-  const uint16_t usn = U16(b, usa);
-  for (int64_t k = 1; k <= sectors; ++k)
-    if (U16(b, k * kSectorSize - 2) != usn) return false;
-  if (usa >= 0x30 && U32(b, 0x2C) != static_cast<uint32_t>(RecordNumber.Value())) return false;
+  if (GetField(b, kMagic) != kFileMagic) return false;
+  if (CheckUpdateSequence(b, sectors) != kUsaIntact) return false;
+  if (GetField(b, kUsaOffset) >= kUsaOffsetNtfs31 &&
+      GetField(b, kRecordNumber) != static_cast<uint32_t>(RecordNumber.Value()))
+    return false;
   return true;
+}
+
+// The record as it goes to the disk: the same contents under the next
+// update sequence number, so a write torn between sectors is seen as torn.
+ByteArray NextSequence(const ByteArray& File_Buf) {
+  ByteArray disk = File_Buf;
+  const int64_t sectors = VolumeSession.SectorsPerFileRecord;
+  PostReadFixup(disk.Span(), sectors);
+  PreWriteFixup(disk.Span(), sectors);
+  return disk;
+}
+
+// First sector of record RecordNumber's copy in $MFTMirr (the boot sector
+// names its first cluster), 0 when the record has no copy, -1 when the
+// mirror's place is not inside the volume.
+int64_t MirrorSector(Long RecordNumber) {
+  const VolumeSessionData& s = VolumeSession;
+  const int64_t spc = s.SectorsPerCluster, spr = s.SectorsPerFileRecord;
+  const int64_t mirrored = MftMirrorRecords(spc * kSectorSize, spr * kSectorSize);
+  if (RecordNumber >= mirrored) return 0;
+  const int64_t lcn = static_cast<int64_t>(GetField(s.BootSector.Span(), kBootMftMirrLcn));
+  const int64_t total = s.TotalSectors;
+  if (lcn <= 0 || spc <= 0 || lcn > total / spc) return -1;
+  const int64_t first = lcn * spc + int64_t{RecordNumber.Value()} * spr;
+  return first + spr <= total ? first : -1;
 }
 
 bool WriteRecord(const ByteArray& File_Buf, Long RecordNumber) {
@@ -421,8 +444,16 @@ bool WriteRecord(const ByteArray& File_Buf, Long RecordNumber) {
     if (ErrorState.ErrorCount == before) Write_Refused("Save_Buf");
     return false;
   }
+  // Records 0 .. 3 (or a cluster's worth) must stay equal in $MFTMirr; a
+  // record whose copy cannot be placed is not written at all.
+  const int64_t mirror = MirrorSector(RecordNumber);
+  if (mirror < 0) {
+    Write_Refused("Save_Buf");
+    return false;
+  }
   const int64_t spr = VolumeSession.SectorsPerFileRecord;
-  const Bytes all = File_Buf.Span();
+  const ByteArray disk = NextSequence(File_Buf);
+  const Bytes all = disk.Span();
   bool ok;
   if (left < spr) {
     if (next <= 0) {
@@ -434,6 +465,9 @@ bool WriteRecord(const ByteArray& File_Buf, Long RecordNumber) {
   } else {
     ok = Write_Sectors(sector, all);
   }
+  // The $MFT first, then its copy: stopped in between, the $MFT holds the
+  // new record and the mirror is the copy a repair rewrites.
+  if (ok && mirror > 0) ok = Write_Sectors(Long(mirror), all);
   if (!ok) Write_Failed("Save_Buf");
   return ok;
 }

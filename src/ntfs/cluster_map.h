@@ -82,9 +82,13 @@ void ActiveBitmap_Vs_ActiveBitmapx();
 bool Save_BitMap(Long Block, Long Top);
 // Writes File_Buf (SectorsPerFileRecord sectors, update sequence applied,
 // i.e. as it lies on the disk) at the place of record RecordNumber in the MFT,
-// in two pieces when the record is split over two MFT runs. Refuses (false,
-// error recorded, nothing written) a buffer that is not a FILE record ready
-// for the disk or a record beyond the MFT. Same volume conditions as
+// in two pieces when the record is split over two MFT runs. The record goes
+// out under the next update sequence number (File_Buf itself is not
+// changed), and a record $MFTMirr keeps a copy of (0 .. 3, or a cluster's
+// worth) is written there too, after the $MFT. Refuses (false, error
+// recorded, nothing written) a buffer that is not a FILE record ready for the
+// disk, a record beyond the MFT, or a mirrored record whose copy the boot
+// sector does not place inside the volume. Same volume conditions as
 // Save_BitMap.
 bool Save_Buf(const ByteArray& File_Buf, Long RecordNumber);
 

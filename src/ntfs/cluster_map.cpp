@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "alloc/cluster_bitmaps.h"
+#include "alloc/free_segments.h"
 #include "map/map_colors.h"
 #include "map/mark_segments.h"
 #include "map/paint.h"
@@ -23,16 +25,10 @@
 
 namespace vr {
 
-Long SmallGapClusters;
 Long BitmapSector;
-Long MftZoneFree;
 
 namespace {
 
-constexpr int64_t kFirstRoom = 500;      // free-segment entries reserved at the start
-constexpr int64_t kBitPathGrowth = 500;  // growth while testing single bits
-constexpr int64_t kByteGrowthCap = 5000;
-constexpr int64_t kSmallGap = 16;  // NTFS gaps ending inside a byte below this are not listed
 constexpr int64_t kClustersPerBitmapSector = 4096;
 constexpr int64_t kFirstComparedRecordByte = 2;     // records 16 and up
 constexpr uint64_t kRecordRef = 0xFFFFFFFFFFFFull;  // record number of a file reference
@@ -76,102 +72,6 @@ bool Write_Sectors(Long Sector, Bytes Data) {
   const nt::BOOL ok = nt::WriteFile(VolumeSession.VolumeHandle, Data.data(),
                                     static_cast<nt::DWORD>(Data.size()), &written, nullptr);
   return ok && written == Data.size();
-}
-
-// Builds the free-segment table; see Setup_FREE_Segs.
-class FreeSegmentBuilder {
- public:
-  FreeSegmentBuilder() {
-    FreeStarts.ReDim(kFirstRoom);
-    FreeLengths.ReDim(kFirstRoom);
-  }
-
-  void Append(int64_t start, int64_t length, int64_t growth) {
-    const int64_t floor = VolumeSession.AllocationFloor;
-    if (start < floor && floor < start + length) {
-      Add(start, floor - start, growth);
-      Add(floor, start + length - floor, growth);
-    } else {
-      Add(start, length, growth);
-    }
-  }
-
-  int64_t Count() const { return n_; }
-
- private:
-  void Add(int64_t start, int64_t length, int64_t growth) {
-    ++n_;
-    if (n_ > FreeStarts.UBound()) {
-      FreeStarts.ReDimPreserve(FreeStarts.UBound() + growth);
-      FreeLengths.ReDimPreserve(FreeLengths.UBound() + growth);
-    }
-    FreeStarts(n_) = Long(start);
-    FreeLengths(n_) = Long(length);
-  }
-
-  int64_t n_ = 0;
-};
-
-void BuildFreeSegments() {
-  VolumeSessionData& s = VolumeSession;
-  FreeCount = 0;
-  FreeCursor = 0;
-  SmallGapClusters = 0;
-  FreeSegmentBuilder table;
-  const bool ntfs = s.IsNtfs != 0;
-  const int64_t smallGap = ntfs ? kSmallGap : 0;
-  const int64_t total = VolumeClusters();
-  // The last byte may stand for fewer than eight clusters; its other bits
-  // are no clusters of the volume and never free space.
-  const int64_t bytes = (total + 7) / 8;
-  const int64_t zoneFirst = s.MftZoneFirstByte;
-  const int64_t zoneLast = s.MftZoneLastByte;
-  bool open = false;
-  int64_t g = 0;
-  int64_t k = 0;
-  while (k < bytes) {
-    const int64_t base = 8 * k;
-    if (ntfs && k == zoneFirst) {
-      // The MFT zone is never free space. When the file system allocates
-      // for us (SharedMode), it must not be offered as a target either.
-      if (DefragMode >= 0 && s.SharedMode != 0) {
-        const int64_t last = std::min<int64_t>(zoneLast, s.VolumeBitmap.UBound());
-        for (int64_t z = zoneFirst; z <= last; ++z) s.VolumeBitmap(z) = 0xFF;
-      }
-      if (open) table.Append(g, base - g, std::min<int64_t>(table.Count() + 1, kByteGrowthCap));
-      open = false;
-      k = std::max(k, zoneLast) + 1;
-      continue;
-    }
-    const int bits = static_cast<int>(std::min<int64_t>(8, total - base));
-    const uint8_t b = s.VolumeBitmap(k);
-    if (b == 0xFF) {
-      if (open) table.Append(g, base - g, std::min<int64_t>(table.Count() + 1, kByteGrowthCap));
-      open = false;
-    } else if (b == 0) {
-      if (!open) g = base;
-      open = true;
-    } else {
-      for (int bit = 0; bit < bits; ++bit) {
-        const int64_t c = base + bit;
-        if ((b >> bit) & 1) {
-          if (!open) continue;
-          open = false;
-          if (c - g < smallGap) {
-            SmallGapClusters += Long(c - g);
-          } else {
-            table.Append(g, c - g, kBitPathGrowth);
-          }
-        } else if (!open) {
-          g = c;
-          open = true;
-        }
-      }
-    }
-    ++k;
-  }
-  if (open) table.Append(g, total - g, kBitPathGrowth);
-  FreeCount = Long(table.Count());
 }
 
 // The bits of byte ByteIndex that stand for clusters of the volume.
@@ -238,94 +138,6 @@ void FindUnreferenced() {
 }
 
 }  // namespace
-
-void Setup_FREE_Segs() {
-  try {
-    BuildFreeSegments();
-  } catch (const RunError& e) {
-    // A partial table must never be allocated from.
-    FreeCount = 0;
-    FreeCursor = 0;
-    Trap_Error("Setup_FREE_Segs", e.Number(), e.Description());
-  }
-}
-
-Long Total_Free() {
-  Long clusters = SmallGapClusters;
-  for (int64_t i = 1; i <= FreeCount; ++i) clusters += FreeLengths(i);
-  return clusters * VolumeSession.SectorsPerCluster;
-}
-
-Long Large_Free() {
-  const VolumeSessionData& s = VolumeSession;
-  const int64_t zoneStart = s.MftZoneStart;
-  const int64_t zoneEnd = zoneStart + s.MftZoneLength;
-  Long clusters = 0;
-  for (int64_t i = 1; i <= FreeCount; ++i) {
-    const int64_t start = FreeStarts(i);
-    int64_t length = FreeLengths(i);
-    if (s.IsNtfs != 0) {
-      if (start > zoneStart && start < zoneEnd) {
-        length = start + length - zoneEnd;
-      } else if (start <= zoneStart && start + length > zoneStart) {
-        length = zoneStart - start;
-      }
-    }
-    if (length >= BigFileClusters) clusters += Long(length);
-  }
-  return clusters * s.SectorsPerCluster;
-}
-
-Long Count_Used(const ByteArray& Bitmap, Long Start, Long Length) {
-  int64_t pos = std::max<int64_t>(Start, 0);
-  const int64_t end = std::min<int64_t>(int64_t{Start.Value()} + Length.Value(),
-                                        static_cast<int64_t>(Bitmap.size()) * 8);
-  int64_t used = 0;
-  while (pos < end) {
-    if (pos % 8 == 0 && end - pos >= 8) {
-      used += std::popcount(Bitmap(pos / 8));
-      pos += 8;
-    } else {
-      used += (Bitmap(pos / 8) >> (pos % 8)) & 1;
-      ++pos;
-    }
-  }
-  return Long(used);
-}
-
-Long Mft_Zone_Free() {
-  const VolumeSessionData& s = VolumeSession;
-  if (s.IsNtfs == 0) {
-    MftZoneFree = 0;
-  } else {
-    MftZoneFree = s.MftZoneLength - Count_Used(s.VolumeBitmap, s.MftZoneStart, s.MftZoneLength);
-  }
-  return MftZoneFree;
-}
-
-void Mark_Used(ByteArray& Bitmap, Long Start, Long Length) {
-  const int64_t end = int64_t{Start.Value()} + Length.Value();
-  for (int64_t c = Start; c < end; ++c) {
-    if (c % 8 == 0 && end - c >= 8) {
-      Bitmap(c / 8) = 0xFF;
-      c += 7;
-    } else {
-      Bitmap(c / 8) |= static_cast<uint8_t>(1u << (c % 8));
-    }
-  }
-}
-
-void Mark_Run(Long Start, Long Length) {
-  if (VolumeSession.SharedMode != 0) return;
-  const int64_t end = int64_t{Start.Value()} + Length.Value();
-  if (Start <= 0 || Length <= 0 || end > static_cast<int64_t>(ComputedBitmap.size()) * 8) return;
-  Mark_Used(ComputedBitmap, Start, Length);
-}
-
-void Mark_Runs(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns) {
-  const int64_t count = std::min(Lengths.UBound(), Lcns.UBound());
-  for (int64_t i = 1; i <= count; ++i) Mark_Run(Lcns(i), Lengths(i));
-}
 
 void Differences(Long ByteIndex, Long& BitsExtra, Long& BitsLess) {
   Count_Differences(ByteIndex, 0xFF, BitsExtra, BitsLess);

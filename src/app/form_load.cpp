@@ -11,6 +11,7 @@
 #include "platform/nt.h"
 #include "volume/report.h"
 #include "volume/session.h"
+#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr {

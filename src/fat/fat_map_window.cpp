@@ -12,6 +12,7 @@
 #include "volume/error_state.h"
 #include "volume/report.h"
 #include "volume/session.h"
+#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr::fat {

@@ -10,6 +10,7 @@
 #include "map/runs.h"
 #include "volume/error_state.h"
 #include "volume/session.h"
+#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr::fat {

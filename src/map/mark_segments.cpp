@@ -4,6 +4,7 @@
 
 #include "map/map_colors.h"
 #include "map/runs.h"
+#include "alloc/cluster_bitmaps.h"
 #include "volume/session.h"
 #include "volume/shared_state.h"
 

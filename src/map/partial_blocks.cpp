@@ -7,6 +7,7 @@
 #include "map/swatches.h"
 #include "runtime/vb_array.h"
 #include "volume/session.h"
+#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr {

@@ -5,6 +5,7 @@
 #include "map/runs.h"
 #include "map/swatches.h"
 #include "volume/session.h"
+#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr {

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "ntfs/attribute_types.h"
 #include "ntfs/file_record.h"
 #include "ntfs/mft.h"
 #include "ntfs/record_bytes.h"
 #include "ntfs/run_list.h"
+#include "platform/ntfs_layout.h"
 #include "runtime/format.h"
 #include "volume/error_state.h"
 #include "volume/session.h"

@@ -5,12 +5,16 @@
 #include <cstdint>
 #include <string>
 
+#include "alloc/cluster_bitmaps.h"
+#include "alloc/free_segments.h"
 #include "map/map_colors.h"
 #include "map/mark_segments.h"
 #include "map/paint.h"
 #include "ntfs/file_record.h"
 #include "ntfs/mft.h"
 #include "platform/nt.h"
+#include "platform/ntfs_layout.h"
+#include "platform/update_sequence.h"
 #include "runtime/bytes.h"
 #include "runtime/format.h"
 #include "runtime/run_error.h"
@@ -21,19 +25,12 @@
 
 namespace vr {
 
-Long SmallGapClusters;
 Long BitmapSector;
-Long MftZoneFree;
 
 namespace {
 
-constexpr int64_t kFirstRoom = 500;      // free-segment entries reserved at the start
-constexpr int64_t kBitPathGrowth = 500;  // growth while testing single bits
-constexpr int64_t kByteGrowthCap = 5000;
-constexpr int64_t kSmallGap = 16;  // NTFS gaps ending inside a byte below this are not listed
 constexpr int64_t kClustersPerBitmapSector = 4096;
 constexpr int64_t kFirstComparedRecordByte = 2;     // records 16 and up
-constexpr uint32_t kFileSignature = 0x454C4946u;    // "FILE"
 constexpr uint64_t kRecordRef = 0xFFFFFFFFFFFFull;  // record number of a file reference
 
 bool ErrorsCounted() { return (ErrorState.ErrorCount & 0x3FFF) != 0; }
@@ -75,102 +72,6 @@ bool Write_Sectors(Long Sector, Bytes Data) {
   const nt::BOOL ok = nt::WriteFile(VolumeSession.VolumeHandle, Data.data(),
                                     static_cast<nt::DWORD>(Data.size()), &written, nullptr);
   return ok && written == Data.size();
-}
-
-// Builds the free-segment table; see Setup_FREE_Segs.
-class FreeSegmentBuilder {
- public:
-  FreeSegmentBuilder() {
-    FreeStarts.ReDim(kFirstRoom);
-    FreeLengths.ReDim(kFirstRoom);
-  }
-
-  void Append(int64_t start, int64_t length, int64_t growth) {
-    const int64_t floor = VolumeSession.AllocationFloor;
-    if (start < floor && floor < start + length) {
-      Add(start, floor - start, growth);
-      Add(floor, start + length - floor, growth);
-    } else {
-      Add(start, length, growth);
-    }
-  }
-
-  int64_t Count() const { return n_; }
-
- private:
-  void Add(int64_t start, int64_t length, int64_t growth) {
-    ++n_;
-    if (n_ > FreeStarts.UBound()) {
-      FreeStarts.ReDimPreserve(FreeStarts.UBound() + growth);
-      FreeLengths.ReDimPreserve(FreeLengths.UBound() + growth);
-    }
-    FreeStarts(n_) = Long(start);
-    FreeLengths(n_) = Long(length);
-  }
-
-  int64_t n_ = 0;
-};
-
-void BuildFreeSegments() {
-  VolumeSessionData& s = VolumeSession;
-  FreeCount = 0;
-  FreeCursor = 0;
-  SmallGapClusters = 0;
-  FreeSegmentBuilder table;
-  const bool ntfs = s.IsNtfs != 0;
-  const int64_t smallGap = ntfs ? kSmallGap : 0;
-  const int64_t total = VolumeClusters();
-  // The last byte may stand for fewer than eight clusters; its other bits
-  // are no clusters of the volume and never free space.
-  const int64_t bytes = (total + 7) / 8;
-  const int64_t zoneFirst = s.MftZoneFirstByte;
-  const int64_t zoneLast = s.MftZoneLastByte;
-  bool open = false;
-  int64_t g = 0;
-  int64_t k = 0;
-  while (k < bytes) {
-    const int64_t base = 8 * k;
-    if (ntfs && k == zoneFirst) {
-      // The MFT zone is never free space. When the file system allocates
-      // for us (SharedMode), it must not be offered as a target either.
-      if (DefragMode >= 0 && s.SharedMode != 0) {
-        const int64_t last = std::min<int64_t>(zoneLast, s.VolumeBitmap.UBound());
-        for (int64_t z = zoneFirst; z <= last; ++z) s.VolumeBitmap(z) = 0xFF;
-      }
-      if (open) table.Append(g, base - g, std::min<int64_t>(table.Count() + 1, kByteGrowthCap));
-      open = false;
-      k = std::max(k, zoneLast) + 1;
-      continue;
-    }
-    const int bits = static_cast<int>(std::min<int64_t>(8, total - base));
-    const uint8_t b = s.VolumeBitmap(k);
-    if (b == 0xFF) {
-      if (open) table.Append(g, base - g, std::min<int64_t>(table.Count() + 1, kByteGrowthCap));
-      open = false;
-    } else if (b == 0) {
-      if (!open) g = base;
-      open = true;
-    } else {
-      for (int bit = 0; bit < bits; ++bit) {
-        const int64_t c = base + bit;
-        if ((b >> bit) & 1) {
-          if (!open) continue;
-          open = false;
-          if (c - g < smallGap) {
-            SmallGapClusters += Long(c - g);
-          } else {
-            table.Append(g, c - g, kBitPathGrowth);
-          }
-        } else if (!open) {
-          g = c;
-          open = true;
-        }
-      }
-    }
-    ++k;
-  }
-  if (open) table.Append(g, total - g, kBitPathGrowth);
-  FreeCount = Long(table.Count());
 }
 
 // The bits of byte ByteIndex that stand for clusters of the volume.
@@ -225,8 +126,7 @@ void FindUnreferenced() {
       const bool read = Read_FILE_Hook ? Read_FILE_Hook(raw, Long(r)) : Read_FILE(raw, Long(r));
       if (!read) return;
       const Bytes h = raw.Span();
-      if (U32(h, 0) != kFileSignature || (U16(h, 0x16) & 1) == 0 ||
-          (U64(h, 0x20) & kRecordRef) != 0)
+      if (U32(h, 0) != kFileMagic || (U16(h, 0x16) & 1) == 0 || (U64(h, 0x20) & kRecordRef) != 0)
         continue;
       VbArray<Long> lengths, lcns;
       RecordInfo info;
@@ -238,94 +138,6 @@ void FindUnreferenced() {
 }
 
 }  // namespace
-
-void Setup_FREE_Segs() {
-  try {
-    BuildFreeSegments();
-  } catch (const RunError& e) {
-    // A partial table must never be allocated from.
-    FreeCount = 0;
-    FreeCursor = 0;
-    Trap_Error("Setup_FREE_Segs", e.Number(), e.Description());
-  }
-}
-
-Long Total_Free() {
-  Long clusters = SmallGapClusters;
-  for (int64_t i = 1; i <= FreeCount; ++i) clusters += FreeLengths(i);
-  return clusters * VolumeSession.SectorsPerCluster;
-}
-
-Long Large_Free() {
-  const VolumeSessionData& s = VolumeSession;
-  const int64_t zoneStart = s.MftZoneStart;
-  const int64_t zoneEnd = zoneStart + s.MftZoneLength;
-  Long clusters = 0;
-  for (int64_t i = 1; i <= FreeCount; ++i) {
-    const int64_t start = FreeStarts(i);
-    int64_t length = FreeLengths(i);
-    if (s.IsNtfs != 0) {
-      if (start > zoneStart && start < zoneEnd) {
-        length = start + length - zoneEnd;
-      } else if (start <= zoneStart && start + length > zoneStart) {
-        length = zoneStart - start;
-      }
-    }
-    if (length >= BigFileClusters) clusters += Long(length);
-  }
-  return clusters * s.SectorsPerCluster;
-}
-
-Long Count_Used(const ByteArray& Bitmap, Long Start, Long Length) {
-  int64_t pos = std::max<int64_t>(Start, 0);
-  const int64_t end = std::min<int64_t>(int64_t{Start.Value()} + Length.Value(),
-                                        static_cast<int64_t>(Bitmap.size()) * 8);
-  int64_t used = 0;
-  while (pos < end) {
-    if (pos % 8 == 0 && end - pos >= 8) {
-      used += std::popcount(Bitmap(pos / 8));
-      pos += 8;
-    } else {
-      used += (Bitmap(pos / 8) >> (pos % 8)) & 1;
-      ++pos;
-    }
-  }
-  return Long(used);
-}
-
-Long Mft_Zone_Free() {
-  const VolumeSessionData& s = VolumeSession;
-  if (s.IsNtfs == 0) {
-    MftZoneFree = 0;
-  } else {
-    MftZoneFree = s.MftZoneLength - Count_Used(s.VolumeBitmap, s.MftZoneStart, s.MftZoneLength);
-  }
-  return MftZoneFree;
-}
-
-void Mark_Used(ByteArray& Bitmap, Long Start, Long Length) {
-  const int64_t end = int64_t{Start.Value()} + Length.Value();
-  for (int64_t c = Start; c < end; ++c) {
-    if (c % 8 == 0 && end - c >= 8) {
-      Bitmap(c / 8) = 0xFF;
-      c += 7;
-    } else {
-      Bitmap(c / 8) |= static_cast<uint8_t>(1u << (c % 8));
-    }
-  }
-}
-
-void Mark_Run(Long Start, Long Length) {
-  if (VolumeSession.SharedMode != 0) return;
-  const int64_t end = int64_t{Start.Value()} + Length.Value();
-  if (Start <= 0 || Length <= 0 || end > static_cast<int64_t>(ComputedBitmap.size()) * 8) return;
-  Mark_Used(ComputedBitmap, Start, Length);
-}
-
-void Mark_Runs(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns) {
-  const int64_t count = std::min(Lengths.UBound(), Lcns.UBound());
-  for (int64_t i = 1; i <= count; ++i) Mark_Run(Lcns(i), Lengths(i));
-}
 
 void Differences(Long ByteIndex, Long& BitsExtra, Long& BitsLess) {
   Count_Differences(ByteIndex, 0xFF, BitsExtra, BitsLess);
@@ -396,14 +208,37 @@ bool ReadyForDisk(const ByteArray& File_Buf, Long RecordNumber) {
   const int64_t sectors = VolumeSession.SectorsPerFileRecord;
   if (sectors <= 0 || static_cast<int64_t>(File_Buf.size()) != sectors * kSectorSize) return false;
   const Bytes b = File_Buf.Span();
-  if (U32(b, 0) != kFileSignature) return false;
-  const int64_t usa = U16(b, 4);
-  if (U16(b, 6) != sectors + 1) return false;
-  const uint16_t usn = U16(b, usa);
-  for (int64_t k = 1; k <= sectors; ++k)
-    if (U16(b, k * kSectorSize - 2) != usn) return false;
-  if (usa >= 0x30 && U32(b, 0x2C) != static_cast<uint32_t>(RecordNumber.Value())) return false;
+  if (GetField(b, kMagic) != kFileMagic) return false;
+  if (CheckUpdateSequence(b, sectors) != kUsaIntact) return false;
+  if (GetField(b, kUsaOffset) >= kUsaOffsetNtfs31 &&
+      GetField(b, kRecordNumber) != static_cast<uint32_t>(RecordNumber.Value()))
+    return false;
   return true;
+}
+
+// The record as it goes to the disk: the same contents under the next
+// update sequence number, so a write torn between sectors is seen as torn.
+ByteArray NextSequence(const ByteArray& File_Buf) {
+  ByteArray disk = File_Buf;
+  const int64_t sectors = VolumeSession.SectorsPerFileRecord;
+  PostReadFixup(disk.Span(), sectors);
+  PreWriteFixup(disk.Span(), sectors);
+  return disk;
+}
+
+// First sector of record RecordNumber's copy in $MFTMirr (the boot sector
+// names its first cluster), 0 when the record has no copy, -1 when the
+// mirror's place is not inside the volume.
+int64_t MirrorSector(Long RecordNumber) {
+  const VolumeSessionData& s = VolumeSession;
+  const int64_t spc = s.SectorsPerCluster, spr = s.SectorsPerFileRecord;
+  const int64_t mirrored = MftMirrorRecords(spc * kSectorSize, spr * kSectorSize);
+  if (RecordNumber >= mirrored) return 0;
+  const int64_t lcn = static_cast<int64_t>(GetField(s.BootSector.Span(), kBootMftMirrLcn));
+  const int64_t total = s.TotalSectors;
+  if (lcn <= 0 || spc <= 0 || lcn > total / spc) return -1;
+  const int64_t first = lcn * spc + int64_t{RecordNumber.Value()} * spr;
+  return first + spr <= total ? first : -1;
 }
 
 bool WriteRecord(const ByteArray& File_Buf, Long RecordNumber) {
@@ -421,8 +256,16 @@ bool WriteRecord(const ByteArray& File_Buf, Long RecordNumber) {
     if (ErrorState.ErrorCount == before) Write_Refused("Save_Buf");
     return false;
   }
+  // Records 0 .. 3 (or a cluster's worth) must stay equal in $MFTMirr; a
+  // record whose copy cannot be placed is not written at all.
+  const int64_t mirror = MirrorSector(RecordNumber);
+  if (mirror < 0) {
+    Write_Refused("Save_Buf");
+    return false;
+  }
   const int64_t spr = VolumeSession.SectorsPerFileRecord;
-  const Bytes all = File_Buf.Span();
+  const ByteArray disk = NextSequence(File_Buf);
+  const Bytes all = disk.Span();
   bool ok;
   if (left < spr) {
     if (next <= 0) {
@@ -434,6 +277,9 @@ bool WriteRecord(const ByteArray& File_Buf, Long RecordNumber) {
   } else {
     ok = Write_Sectors(sector, all);
   }
+  // The $MFT first, then its copy: stopped in between, the $MFT holds the
+  // new record and the mirror is the copy a repair rewrites.
+  if (ok && mirror > 0) ok = Write_Sectors(Long(mirror), all);
   if (!ok) Write_Failed("Save_Buf");
   return ok;
 }

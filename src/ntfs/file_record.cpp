@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <string>
 
-#include "ntfs/attribute_types.h"
 #include "ntfs/mft.h"
 #include "ntfs/record_bytes.h"
 #include "ntfs/run_list.h"
+#include "platform/ntfs_layout.h"
+#include "platform/update_sequence.h"
 #include "runtime/format.h"
 #include "volume/error_state.h"
 #include "volume/session.h"
@@ -92,25 +93,26 @@ bool WalkRecord(Long RecordNumber, VbArray<Long>& Lengths, VbArray<Long>& Lcns, 
   }
   if (!Fixup_FILE(Buffer.Span())) return false;
 
-  Long pos = U8(b, 0x14);
-  if (U8(b, pos) != kStandardInformation) {  // an extension record
+  Long pos = U8(b, kRecordFirstAttribute.offset);  // the low byte, as NT 4.0 read it
+  if (U8(b, pos) != kStandardInformation) {        // an extension record
     Lengths.ReDim(1);
     Lcns.ReDim(1);
     return false;
   }
-  const int64_t used = std::min<int64_t>(U32(b, 0x18), static_cast<int64_t>(Buffer.size()));
+  const int64_t used =
+      std::min<int64_t>(GetField(b, kRecordBytesInUse), static_cast<int64_t>(Buffer.size()));
   bool listGathered = false;  // the attribute list has supplied the runs
   while (pos < used) {
     const int type = U8(b, pos);
     if (type == kEndMarker) break;
-    const int64_t len = U32(b, pos + 4);
+    const int64_t len = static_cast<int64_t>(GetField(b, kAttrLength, pos));
     if (len < kMinAttributeLength || len >= kMaxAttributeLength || pos + len > used) {
       Rec_Error("Skip", b);
       break;
     }
     const Long end = pos + len;
-    const bool nonResident = U8(b, pos + 8) == 1;
-    const bool unnamed = U8(b, pos + 9) == 0;
+    const bool nonResident = GetField(b, kAttrNonResident, pos) == 1;
+    const bool unnamed = GetField(b, kAttrNameLength, pos) == 0;
     switch (type) {
       case kStandardInformation: Info.DosAttributes = U8(b, pos + 56); break;
 
@@ -156,15 +158,16 @@ bool WalkRecord(Long RecordNumber, VbArray<Long>& Lengths, VbArray<Long>& Lcns, 
             Info.ResidentData = kTrue;
           }
         } else if (len >= 72) {
-          const bool compressed = U8(b, pos + 0x0C) != 0;
+          const bool compressed = U8(b, pos + kAttrFlags.offset) != 0;
           // Only the extent that starts at VCN 0 carries the sizes; a later
           // one never overwrites what the attribute list gathered.
-          if (listGathered && I64(b, pos + 0x10) != 0) break;
+          if (listGathered && GetField(b, kAttrLowestVcn, pos) != 0) break;
           Info.Compressed = Flag(compressed);
           Info.Size = Get_Num(b, pos + 0x30, 4);  // data size, not initialized size
           if (count == 0 && !listGathered) {
-            DecodeRuns(count, b, pos + U16(b, pos + 0x20), end, Lengths, Lcns, Info.Clusters,
-                       Info.SparseClusters, compressed);
+            DecodeRuns(count, b,
+                       pos + static_cast<int64_t>(GetField(b, kAttrMappingPairsOffset, pos)), end,
+                       Lengths, Lcns, Info.Clusters, Info.SparseClusters, compressed);
           }
         }
         break;
@@ -197,8 +200,8 @@ bool WalkRecord(Long RecordNumber, VbArray<Long>& Lengths, VbArray<Long>& Lcns, 
         if (RecordNumber == 0 && nonResident && unnamed && len >= 72) {
           Integer n = 0;
           Long clusters, sparse;
-          DecodeRuns(n, b, pos + U16(b, pos + 0x20), end, MftBitmapLengths, MftBitmapLcns, clusters,
-                     sparse, false);
+          DecodeRuns(n, b, pos + static_cast<int64_t>(GetField(b, kAttrMappingPairsOffset, pos)),
+                     end, MftBitmapLengths, MftBitmapLcns, clusters, sparse, false);
           MftBitmapLengths.ReDimPreserve(n);
           MftBitmapLcns.ReDimPreserve(n);
         }
@@ -220,23 +223,9 @@ bool Fixup_FILE(MutableBytes Buffer) {
     Rec_Error("Fixup", Buffer);
     return false;
   }
-  const int64_t usaOffset = U16(Buffer, 4);
-  const int64_t usaCount = U16(Buffer, 6);
-  // One sequence number and one saved pair per sector, all inside the first
-  // sector ahead of its own protected end.
-  bool intact = usaCount == n + 1 && usaOffset + 2 * usaCount <= kSectorSize - 2;
-  if (intact) {
-    const uint16_t usn = U16(Buffer, usaOffset);
-    for (int64_t k = 0; k < n && intact; ++k) {
-      const int64_t end = kSectorSize * k + kSectorSize - 2;
-      if (U16(Buffer, end) != usn) {
-        intact = false;
-      } else {
-        PutU16(Buffer, end, U16(Buffer, usaOffset + 2 + 2 * k));
-      }
-    }
-  }
-  if (intact || VolumeSession.SharedMode != 0) return true;
+  // A torn or damaged record is left exactly as read.
+  const int result = PostReadFixup(Buffer.first(static_cast<size_t>(n * kSectorSize)), n);
+  if (result == kUsaIntact || VolumeSession.SharedMode != 0) return true;
   Rec_Error("Fixup", Buffer);
   return false;
 }

@@ -39,7 +39,8 @@ extern AttributeListHandler Do_20h_Hook;
 // sectors. The array is found through the header field at offset 4 (count at
 // offset 6): 0x2A on NT 3.51/4.0 volumes, 0x30 on later ones. A sector end
 // without the sequence number is "Fixup", except in SharedMode, where the
-// file system delivers records already fixed up.
+// file system delivers records already fixed up. Every sector is checked
+// before any is changed: a torn record is left exactly as read.
 bool Fixup_FILE(MutableBytes Buffer);
 
 // Reads record RecordNumber through Read_FILE_Hook and decodes it into Info

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "ntfs/record_bytes.h"
+#include "platform/ntfs_layout.h"
+#include "platform/update_sequence.h"
 #include "volume/error_state.h"
 #include "volume/session.h"
 
@@ -35,15 +37,12 @@ Integer Vcn_To_Run(Long Vcn, const VbArray<Long>& Lengths, Long& Offset) {
   return -1;
 }
 
-void Fixup_INDX(MutableBytes Buffer) {
-  const int64_t usaOffset = U16(Buffer, 4);  // 0x28 on every NTFS version
-  const uint16_t usn = U16(Buffer, usaOffset);
-  const int64_t sectors = std::min<int64_t>((U16(Buffer, 0x20) + 24) / kSectorSize,
+int Fixup_INDX(MutableBytes Buffer) {
+  // The block's sectors by its allocated size, never more than the buffer.
+  const int64_t allocated = static_cast<int64_t>(GetField(Buffer, kIndexAllocated, kIndxHeader));
+  const int64_t sectors = std::min<int64_t>((allocated + kIndxHeader) / kSectorSize,
                                             static_cast<int64_t>(Buffer.size()) / kSectorSize);
-  for (int64_t k = 0; k < sectors; ++k) {
-    const int64_t end = kSectorSize * k + kSectorSize - 2;
-    if (U16(Buffer, end) == usn) PutU16(Buffer, end, U16(Buffer, usaOffset + 2 + 2 * k));
-  }
+  return PostReadFixupMatching(Buffer, sectors);
 }
 
 bool Read_INDX(Long Vcn, const VbArray<Long>& Lengths, const VbArray<Long>& Lcns,

@@ -2,6 +2,7 @@
 // index-allocation segments, reading it and applying its fixup.
 #pragma once
 
+#include "platform/update_sequence.h"
 #include "runtime/bytes.h"
 #include "runtime/checked.h"
 #include "runtime/vb_array.h"
@@ -14,8 +15,10 @@ namespace vr {
 Integer Vcn_To_Run(Long Vcn, const VbArray<Long>& Lengths, Long& Offset);
 
 // Applies the update-sequence fixup of an index block. A sector end that
-// does not carry the sequence number is left as it is.
-void Fixup_INDX(MutableBytes Buffer);
+// does not carry the sequence number is left as it is, and the first such
+// sector is returned (kUsaIntact when none; kUsaBadArray, nothing changed,
+// when the header's array does not describe the block).
+int Fixup_INDX(MutableBytes Buffer);
 
 // Reads the index block at Vcn of a folder whose index-allocation segments
 // are Lengths/Lcns into Buffer (SectorsPerIndexBlock sectors), following the

@@ -18,11 +18,6 @@ VbArray<uint8_t> BoxColors(0);
 std::string MapCaption;
 ByteArray MoveBuffer(0);
 VbArray<int32_t> MemoryProbe(0);
-VbArray<Long> FreeStarts(0);
-VbArray<Long> FreeLengths(0);
-Long FreeCount;
-Long FreeCursor;
-ByteArray ComputedBitmap(0);
 Long ProcessHandle;
 std::string SystemDirectory;
 

@@ -39,16 +39,6 @@ extern std::string MapCaption;
 extern ByteArray MoveBuffer;
 extern VbArray<int32_t> MemoryProbe;
 
-// Free-space segments (clusters, 1-based, ascending by start).
-extern VbArray<Long> FreeStarts;
-extern VbArray<Long> FreeLengths;
-extern Long FreeCount;   // entries in use
-extern Long FreeCursor;  // first entry the optimiser has not consumed yet
-
-// One bit per cluster for every located segment of the decoded files (bit k
-// of byte n is cluster 8n + k); not kept in SharedMode.
-extern ByteArray ComputedBitmap;
-
 extern Long ProcessHandle;
 extern std::string SystemDirectory;
 

@@ -14,6 +14,7 @@
 #include "qt_fixture.h"
 #include "support/volume_images.h"
 #include "volume/session.h"
+#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr::test {

@@ -7,6 +7,7 @@
 #include "recording_chart.h"
 #include "volume/recording_window.h"
 #include "volume/session.h"
+#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr::test {

@@ -13,6 +13,7 @@
 #include "map/map_colors.h"
 #include "volume/error_state.h"
 #include "volume/session.h"
+#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr::fat {

@@ -13,6 +13,8 @@
 #include "map/recording_canvas.h"
 #include "map/swatches.h"
 #include "volume/session.h"
+#include "alloc/cluster_bitmaps.h"
+#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr::test {

@@ -610,11 +610,25 @@ TEST_F(RecordWriteBack, SaveBufWritesTheRecordAtItsPlace) {
   const Long sector = FileBlock(Long(record_), left, next);
   EXPECT_EQ(log_->Log()[0].offset, static_cast<uint64_t>(sector) * 512);
   EXPECT_EQ(log_->Log()[0].bytes.size(), buffer_.size());
-  // One byte of the volume changed: the attribute flag.
-  const auto changed = Changed(image_);
-  ASSERT_EQ(changed.size(), 1u);
-  EXPECT_EQ(changed[0], static_cast<size_t>(sector) * 512 + static_cast<size_t>(flagsAt_));
+  // What changed on the volume: the attribute flag, and the update sequence
+  // number (in the array and at every sector end), one higher.
+  const size_t at = static_cast<size_t>(sector) * 512;
+  const int64_t usa = U16(buffer_.Span(), 4);
+  const uint16_t usn = U16(buffer_.Span(), usa);
+  std::vector<size_t> expected{at + static_cast<size_t>(flagsAt_)};
+  for (int64_t k = -1; k < VolumeSession.SectorsPerFileRecord; ++k) {
+    const int64_t pos = k < 0 ? usa : 512 * k + 510;
+    for (int i = 0; i < 2; ++i)
+      if (((usn >> (8 * i)) & 0xFF) != (((usn + 1) >> (8 * i)) & 0xFF))
+        expected.push_back(at + static_cast<size_t>(pos + i));
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Changed(image_), expected);
+  const std::vector<uint8_t>& now = device_->Bytes();
+  EXPECT_EQ(U16(Bytes(now).subspan(at), usa), static_cast<uint16_t>(usn + 1));
   EXPECT_TRUE(HiddenNow());
+  // The caller's buffer is left as it was.
+  EXPECT_EQ(U16(buffer_.Span(), usa), usn);
 }
 
 TEST_F(RecordWriteBack, FixedUpRecordIsNeverWritten) {
@@ -642,6 +656,83 @@ TEST_F(RecordWriteBack, ReadOnlyViewWritesNothing) {
   EXPECT_FALSE(Save_Buf(buffer_, Long(record_)));
   EXPECT_EQ(ErrorState.ErrorText, "Error writing drive");
   EXPECT_TRUE(Changed(image_).empty());
+}
+
+// $MFTMirr keeps records 0 .. 3: after Save_Buf of each of them (each
+// written back unchanged but for its sequence number) the copies still equal
+// the $MFT, as ntfsfix checks and libntfs-3g's mount requires; a record
+// read back is what was written.
+TEST_F(RecordWriteBack, MirroredRecordsKeepTheirCopiesEqual) {
+  if (testsupport::FindTool("ntfsfix").empty()) GTEST_SKIP() << "ntfsfix not installed";
+  ASSERT_NO_FATAL_FAILURE(OpenLogged(image_));
+  const int64_t spr = VolumeSession.SectorsPerFileRecord;
+  const int64_t mirrorAt =
+      static_cast<int64_t>(U64(VolumeSession.BootSector.Span(), 0x38)) * lib_.clusterSize;
+  for (int64_t r = 0; r < 4; ++r) {
+    ByteArray before;
+    ASSERT_TRUE(Read_FILE(before, Long(r)));
+    ASSERT_TRUE(Save_Buf(before, Long(r))) << r << " " << ErrorState.ErrorText;
+    ByteArray after;
+    ASSERT_TRUE(Read_FILE(after, Long(r)));
+    const int64_t usa = U16(before.Span(), 4);
+    EXPECT_EQ(U16(after.Span(), usa), static_cast<uint16_t>(U16(before.Span(), usa) + 1)) << r;
+    ASSERT_TRUE(Fixup_FILE(before.Span()));
+    ASSERT_TRUE(Fixup_FILE(after.Span()));
+    PutU16(after.Span(), usa, U16(before.Span(), usa));
+    EXPECT_TRUE(std::equal(before.data(), before.data() + before.size(), after.data())) << r;
+  }
+  // Two writes per record: the $MFT, then its copy.
+  ASSERT_EQ(log_->Log().size(), 8u);
+  const std::vector<uint8_t>& now = device_->Bytes();
+  for (int64_t r = 0; r < 4; ++r) {
+    Long left, next;
+    const int64_t mft = int64_t{FileBlock(Long(r), left, next).Value()} * 512;
+    EXPECT_EQ(log_->Log()[2 * r + 1].offset, static_cast<uint64_t>(mirrorAt + r * spr * 512));
+    EXPECT_TRUE(std::equal(now.begin() + mft, now.begin() + mft + spr * 512,
+                           now.begin() + mirrorAt + r * spr * 512))
+        << r;
+  }
+  const std::string compared = "Comparing $MFTMirr to $MFT... ";
+  std::string output;
+  EXPECT_EQ(testsupport::RunCommand("ntfsfix -n '" + Saved() + "' 2>&1", output), 0) << output;
+  // The mount itself compares the copies; it fails on any difference.
+  EXPECT_NE(output.find("Mounting volume... OK"), std::string::npos) << output;
+  EXPECT_EQ(output.find("FAILED"), std::string::npos) << output;
+  ntfs_volume* vol = ntfs_mount(Saved().c_str(), NTFS_MNT_RDONLY);
+  EXPECT_NE(vol, nullptr);
+  if (vol != nullptr) ntfs_umount(vol, FALSE);
+  // The check can fail: a copy whose creation time differs from its
+  // record's is found.
+  std::vector<uint8_t> damaged = device_->Bytes();
+  const Bytes copy = Bytes(damaged).subspan(static_cast<size_t>(mirrorAt + 2 * spr * 512));
+  const int64_t si = U16(copy, 0x14);
+  damaged[static_cast<size_t>(mirrorAt + 2 * spr * 512 + si + U16(copy, si + 0x14))] ^= 0x01;
+  const std::string path = testsupport::TempPath("mirror-differs.img");
+  ASSERT_TRUE(testsupport::WriteFileBytes(path, damaged));
+  testsupport::RunCommand("ntfsfix -n '" + path + "' 2>&1", output);
+  EXPECT_NE(output.find(compared + "FAILED"), std::string::npos) << output;
+}
+
+// Each write carries a new sequence number, so a write torn between the
+// record's sectors is seen: the old second sector under the new first one
+// fails the fixup, which leaves the record as it was read.
+TEST_F(RecordWriteBack, TornRecordWriteIsSeenOnTheNextRead) {
+  ASSERT_NO_FATAL_FAILURE(OpenLogged(image_));
+  ASSERT_NO_FATAL_FAILURE(Prepare());
+  ASSERT_TRUE(Save_Buf(buffer_, Long(record_)));
+  Long left, next;
+  const size_t at = static_cast<size_t>(FileBlock(Long(record_), left, next).Value()) * 512;
+  std::vector<uint8_t> torn = device_->Bytes();
+  std::copy(image_.begin() + at + 512, image_.begin() + at + 1024, torn.begin() + at + 512);
+  Long h = VolumeSession.VolumeHandle;
+  Close_Drive(h);
+  ASSERT_NO_FATAL_FAILURE(Open(torn));
+  ByteArray read;
+  ASSERT_TRUE(Read_FILE(read, Long(record_)));
+  const ByteArray asRead = read;
+  EXPECT_FALSE(Fixup_FILE(read.Span()));
+  EXPECT_EQ(ErrorState.ErrorText, "Fixup");
+  EXPECT_TRUE(std::equal(read.data(), read.data() + read.size(), asRead.data()));
 }
 
 }  // namespace
@@ -672,6 +763,8 @@ TEST_F(ClusterMapTest, RecordSplitOverTwoMftRunsIsWrittenInTwoPieces) {
   VolumeSession.MftRunLcns(1) = 10;
   VolumeSession.MftRunLengths(2) = 5;
   VolumeSession.MftRunLcns(2) = 40;
+  VolumeSession.TotalSectors = 64;
+  PutU64(VolumeSession.BootSector.Span(), 0x38, 50);  // $MFTMirr at cluster 50
   MftBitmap.ReDim(1);
   MftBitmap(0) = 0x07;  // records 0 .. 2 in use
   SeenRecords.ReDim(1);
@@ -680,20 +773,34 @@ TEST_F(ClusterMapTest, RecordSplitOverTwoMftRunsIsWrittenInTwoPieces) {
   ByteArray record = r.Array(0x0207);
   PutU32(record.Span(), 0x2C, 1);
   ASSERT_TRUE(Save_Buf(record, 1)) << ErrorState.ErrorText;
+  // On the disk under the next sequence number.
+  ByteArray written = r.Array(0x0208);
+  PutU32(written.Span(), 0x2C, 1);
   ASSERT_NE(log, nullptr);
-  ASSERT_EQ(log->Log().size(), 2u);
+  ASSERT_EQ(log->Log().size(), 3u);
   EXPECT_EQ(log->Log()[0].offset, 12u * 512);
   EXPECT_EQ(log->Log()[1].offset, 40u * 512);
   ASSERT_EQ(log->Log()[0].bytes.size(), 512u);
   ASSERT_EQ(log->Log()[1].bytes.size(), 512u);
-  EXPECT_TRUE(std::equal(record.data(), record.data() + 512, log->Log()[0].bytes.begin()));
-  EXPECT_TRUE(std::equal(record.data() + 512, record.data() + 1024, log->Log()[1].bytes.begin()));
+  EXPECT_TRUE(std::equal(written.data(), written.data() + 512, log->Log()[0].bytes.begin()));
+  EXPECT_TRUE(std::equal(written.data() + 512, written.data() + 1024, log->Log()[1].bytes.begin()));
+  // Record 1 has a copy in $MFTMirr, written whole after the $MFT.
+  EXPECT_EQ(log->Log()[2].offset, (50u + 2u) * 512);
+  ASSERT_EQ(log->Log()[2].bytes.size(), 1024u);
+  EXPECT_TRUE(std::equal(written.data(), written.data() + 1024, log->Log()[2].bytes.begin()));
+  // Without a place for the copy inside the volume, nothing is written.
+  PutU64(VolumeSession.BootSector.Span(), 0x38, 63);
+  EXPECT_FALSE(Save_Buf(record, 1));
+  EXPECT_EQ(ErrorState.ErrorText, "Error writing drive");
+  EXPECT_EQ(log->Log().size(), 3u);
+  PutU64(VolumeSession.BootSector.Span(), 0x38, 0);
+  ResetErrorState();
   // A record the MFT bitmap calls free is not written.
   ByteArray other = r.Array(0x0207);
   PutU32(other.Span(), 0x2C, 3);
   EXPECT_FALSE(Save_Buf(other, 3));
   EXPECT_EQ(ErrorState.ErrorText, "ChkActive");
-  EXPECT_EQ(log->Log().size(), 2u);
+  EXPECT_EQ(log->Log().size(), 3u);
   Close_Drive(VolumeSession.VolumeHandle);
   VolumeSession.MftRunLengths.ReDim(0);
   VolumeSession.MftRunLcns.ReDim(0);

@@ -3,10 +3,13 @@
 // out, and the sector ends protected with the update sequence number.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "ntfs/run_encoder.h"
 #include "runtime/vb_array.h"
 
 namespace vr::test {
@@ -19,36 +22,23 @@ inline void Put(std::vector<uint8_t>& b, size_t off, uint64_t v, int width) {
 inline size_t Align8(size_t n) { return (n + 7) & ~size_t{7}; }
 
 // One run list: (length, first cluster) pairs; a first cluster of -1 makes
-// a sparse run. Encoded with the smallest widths, terminated by 0.
+// a sparse run. Encoded by the program's own encoder (each run following the
+// one before), terminated by 0 unless `terminate` is false.
 struct RunSpec {
   int64_t length;
   int64_t lcn;  // -1: sparse
 };
 
-inline int SignedWidth(int64_t v) {
-  int w = 1;
-  while (w < 8 && (v < -(int64_t{1} << (8 * w - 1)) || v >= (int64_t{1} << (8 * w - 1)))) ++w;
-  return w;
-}
-
 inline std::vector<uint8_t> EncodeRuns(const std::vector<RunSpec>& runs, bool terminate = true) {
-  std::vector<uint8_t> out;
-  int64_t prev = 0;
+  std::vector<RunExtent> extents;
+  int64_t vcn = 0;
   for (const RunSpec& r : runs) {
-    const int lw = SignedWidth(r.length);
-    const size_t h = out.size();
-    out.push_back(0);
-    for (int i = 0; i < lw; ++i) out.push_back(static_cast<uint8_t>(r.length >> (8 * i)));
-    int ow = 0;
-    if (r.lcn >= 0) {
-      const int64_t delta = r.lcn - prev;
-      ow = SignedWidth(delta);
-      for (int i = 0; i < ow; ++i) out.push_back(static_cast<uint8_t>(delta >> (8 * i)));
-      prev = r.lcn;
-    }
-    out[h] = static_cast<uint8_t>(ow * 16 + lw);
+    extents.push_back({vcn, r.lcn < 0 ? kSparseLcn : r.lcn, r.length});
+    vcn += r.length;
   }
-  if (terminate) out.push_back(0);
+  std::vector<uint8_t> out(static_cast<size_t>(EncodeRunList(extents, {}).Size));
+  if (!EncodeRunList(extents, out).Fits) ADD_FAILURE() << "the test's runs are no run list";
+  if (!terminate && !out.empty()) out.pop_back();
   return out;
 }
 

@@ -4,6 +4,7 @@
 
 #include "runtime/format.h"
 #include "volume/session.h"
+#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr {

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "drivers/ntfs/ntfs_driver_names.h"
+#include "platform/ntfs_layout.h"
+#include "platform/update_sequence.h"
 #include "runtime/bytes.h"
 
 extern "C" {
@@ -65,17 +67,8 @@ int64_t NearestInUse(ntfs_volume* vol, int64_t record, nt::NTSTATUS& status) {
 // NT answers such a record as corrupt rather than hand it out.
 bool ApplyUpdateSequence(std::vector<uint8_t>& record) {
   const vr::MutableBytes r(record);
-  if (vr::GetAscii(r, 0, 4) != "FILE") return false;
-  const uint16_t offset = vr::U16(r, 4), count = vr::U16(r, 6);
-  if (count != record.size() / 512 + 1 || offset % 2 != 0 ||
-      static_cast<size_t>(offset) + 2u * count > record.size())
-    return false;
-  const uint16_t number = vr::U16(r, offset);
-  for (uint16_t i = 1; i < count; ++i) {
-    if (vr::U16(r, 512 * i - 2) != number) return false;
-    vr::PutU16(r, 512 * i - 2, vr::U16(r, offset + 2 * i));
-  }
-  return true;
+  if (vr::GetField(r, vr::kMagic) != vr::kFileMagic) return false;
+  return vr::PostReadFixup(r, static_cast<int64_t>(record.size() / 512)) == vr::kUsaIntact;
 }
 
 struct Extent {

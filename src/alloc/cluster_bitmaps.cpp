@@ -1,0 +1,65 @@
+#include "alloc/cluster_bitmaps.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+
+#include "volume/session.h"
+
+namespace vr {
+
+ByteArray ComputedBitmap(0);
+Long MftZoneFree;
+
+Long Count_Used(const ByteArray& Bitmap, Long Start, Long Length) {
+  int64_t pos = std::max<int64_t>(Start, 0);
+  const int64_t end = std::min<int64_t>(int64_t{Start.Value()} + Length.Value(),
+                                        static_cast<int64_t>(Bitmap.size()) * 8);
+  int64_t used = 0;
+  while (pos < end) {
+    if (pos % 8 == 0 && end - pos >= 8) {
+      used += std::popcount(Bitmap(pos / 8));
+      pos += 8;
+    } else {
+      used += (Bitmap(pos / 8) >> (pos % 8)) & 1;
+      ++pos;
+    }
+  }
+  return Long(used);
+}
+
+Long Mft_Zone_Free() {
+  const VolumeSessionData& s = VolumeSession;
+  if (s.IsNtfs == 0) {
+    MftZoneFree = 0;
+  } else {
+    MftZoneFree = s.MftZoneLength - Count_Used(s.VolumeBitmap, s.MftZoneStart, s.MftZoneLength);
+  }
+  return MftZoneFree;
+}
+
+void Mark_Used(ByteArray& Bitmap, Long Start, Long Length) {
+  const int64_t end = int64_t{Start.Value()} + Length.Value();
+  for (int64_t c = Start; c < end; ++c) {
+    if (c % 8 == 0 && end - c >= 8) {
+      Bitmap(c / 8) = 0xFF;
+      c += 7;
+    } else {
+      Bitmap(c / 8) |= static_cast<uint8_t>(1u << (c % 8));
+    }
+  }
+}
+
+void Mark_Run(Long Start, Long Length) {
+  if (VolumeSession.SharedMode != 0) return;
+  const int64_t end = int64_t{Start.Value()} + Length.Value();
+  if (Start <= 0 || Length <= 0 || end > static_cast<int64_t>(ComputedBitmap.size()) * 8) return;
+  Mark_Used(ComputedBitmap, Start, Length);
+}
+
+void Mark_Runs(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns) {
+  const int64_t count = std::min(Lengths.UBound(), Lcns.UBound());
+  for (int64_t i = 1; i <= count; ++i) Mark_Run(Lcns(i), Lengths(i));
+}
+
+}  // namespace vr

@@ -1,0 +1,35 @@
+// The computed bitmap (one bit per cluster of every located segment of the
+// decoded files) and the bit operations on cluster bitmaps: counting and
+// marking runs, and the free clusters of the MFT zone.
+#pragma once
+
+#include "runtime/checked.h"
+#include "runtime/vb_array.h"
+
+namespace vr {
+
+// One bit per cluster for every located segment of the decoded files (bit k
+// of byte n is cluster 8n + k); not kept in SharedMode.
+extern ByteArray ComputedBitmap;
+// Free clusters of the MFT zone (Count_Used of the zone, taken from its
+// length); set by Mft_Zone_Free.
+extern Long MftZoneFree;
+
+// Number of set bits of Bitmap for items Start .. Start + Length - 1; items
+// beyond the bitmap are not counted.
+Long Count_Used(const ByteArray& Bitmap, Long Start, Long Length);
+// MftZoneFree = MftZoneLength - Count_Used(VolumeBitmap, zone); returns it.
+// 0 off NTFS.
+Long Mft_Zone_Free();
+
+// Sets the bits of items Start .. Start + Length - 1 in Bitmap. A run that
+// leaves the bitmap is a subscript error (9).
+void Mark_Used(ByteArray& Bitmap, Long Start, Long Length);
+// Sets the bits of clusters Start .. Start + Length - 1 in ComputedBitmap
+// when the run is located (Start > 0) and ends inside the bitmap; any other
+// run is left out (the bad-cluster runs of $BadClus). Nothing in SharedMode.
+void Mark_Run(Long Start, Long Length);
+// Mark_Run for every segment 1 .. UBound of Lengths/Lcns.
+void Mark_Runs(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns);
+
+}  // namespace vr

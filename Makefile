@@ -28,6 +28,7 @@ bench: build
 	$(BUILD)/bench/bench_ntfs_decode
 	$(BUILD)/bench/bench_fat_scan
 	$(BUILD)/bench/bench_ntfs_scan
+	$(BUILD)/bench/bench_tools
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -37,8 +37,15 @@ echo
 echo "== Checked View of c: and d:, with the map of each saved as a picture"
 run --drives "$map" --checked-view c --checked-view d --map-png "$demo/map-%d.png"
 echo
+echo "== Checksum of every file of c: and d: into their checksum files"
+run --drives "$map" --checksum c --checksum d
+echo
 echo "== The unattended defragment-and-pack run of c: and d: (voduru /c /d)"
 run --drives "$map" /c /d
 echo
-echo "Log: $home/VODURU.LOG"
+echo "== Validate c: and d: against their checksum files: no file may have changed"
+run --drives "$map" --validate c --validate d
+echo
+echo "Log of the last run: $home/VODURU.LOG"
+echo "Checksum files: $home/Checksum.c $home/Checksum.d"
 echo "Map pictures: $demo/map-c.png $demo/map-d.png"

@@ -78,6 +78,13 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
                              : w == "--fast-view"  ? DriveCommand::FastView
                                                    : DriveCommand::Defrag;
       o.actions.push_back({c, letter});
+    } else if (w == "--checksum" || w == "--validate" || w == "--scan-files") {
+      char letter = 0;
+      if (!value(v) || !DriveLetter(v, letter)) return fail(w + " needs a drive letter");
+      const DriveCommand c = w == "--checksum"   ? DriveCommand::Checksum
+                             : w == "--validate" ? DriveCommand::Validate
+                                                 : DriveCommand::ScanFiles;
+      o.actions.push_back({c, letter});
     } else if (w == "--map-png") {
       if (!value(v) || v.empty()) return fail("--map-png needs a file name");
       o.mapPng = v;
@@ -126,6 +133,11 @@ std::string UsageText() {
          "  --fast-view X        fast view of drive X (may repeat)\n"
          "  --defrag X           defragment drive X, then pack it when \"Pack after\n"
          "                       Defrag\" is on (may repeat)\n"
+         "  --checksum X         checksum every file of drive X into its checksum\n"
+         "                       file (may repeat)\n"
+         "  --validate X         compare drive X with its checksum file, update it\n"
+         "                       and the check log (may repeat)\n"
+         "  --scan-files X       read every file of drive X and time it (may repeat)\n"
          "  --map-png FILE       after each drive save the map area with its legend;\n"
          "                       %d in FILE becomes the drive letter\n"
          "\n"

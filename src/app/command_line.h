@@ -9,7 +9,7 @@
 
 namespace vr {
 
-enum class DriveCommand { CheckedView, FastView, Defrag };
+enum class DriveCommand { CheckedView, FastView, Defrag, Checksum, Validate, ScanFiles };
 
 struct DriveAction {
   DriveCommand command;

@@ -1,6 +1,7 @@
 #include "app/shell.h"
 
 #include "app/charts/pie_chart.h"
+#include "app/tool_commands.h"
 #include "app/view_map.h"
 #include "volume/error_state.h"
 #include "volume/report.h"
@@ -19,7 +20,7 @@ ShellHooks DefaultHooks() {
   ShellHooks h;
   h.ViewMap = [] { ViewMap(); };
   h.Show_PiChart = [] { Show_PiChart(); };
-  h.Set_Checksum = [] {};
+  h.Set_Checksum = [] { Set_Checksum(); };
   return h;
 }
 

@@ -17,15 +17,14 @@ extern Integer HistoShown;  // the size chart, not the block map, is in `picMap`
 
 // Procedures of other parts the shell calls. ViewMap is the drive
 // identification and dispatch, Show_PiChart the pie chart of the selected
-// drive; the checksum mark belongs to the integrity tools (no effect until
-// it is installed).
+// drive, Set_Checksum the Checksum menu mark of the integrity tools.
 struct ShellHooks {
   std::function<void()> ViewMap;
   std::function<void()> Show_PiChart;
   std::function<void()> Set_Checksum;
 };
 ShellHooks& Hooks();
-// Back to the default hooks (ViewMap, Show_PiChart, no checksum mark).
+// Back to the default hooks (ViewMap, Show_PiChart, Set_Checksum).
 void ResetHooks();
 
 void InstallShell(ShellPort* port);  // also installs it as the engines' main window
@@ -49,12 +48,14 @@ void Pack__Click();
 void ReView__Click();
 void DefragHuge__Click();
 void PackHuge__Click();
-void Checksum__Click();
+void Checksum__Click();  // Checksum, Validate and Scan Files set ToolSucceeded
 void Validate__Click();
 void TimingD__Click();
 void Hex__Click();
 void Content__Click();
 void About__Click();
+// The last integrity tool ran to its end without an error or a stop.
+extern bool ToolSucceeded;
 // Runs the command procedure of a menu item (titles and separators: none).
 void RunMenuCommand(MenuItem item);
 

@@ -34,7 +34,9 @@ class ShellPort : public MainWindowPort {
   virtual int DrvUserIndex() const = 0;
   virtual void SetDrvUserIndex(int index) = 0;
 
-  virtual void ClearMap() = 0;                       // clears `picMap`
+  virtual void ClearMap() = 0;  // clears `picMap`
+  // Sets a label's text (`lblCount`) and repaints it at once.
+  virtual void SetLabel(Control c, const std::string& text) = 0;
   virtual void PlaceMap(int width, int height) = 0;  // sizes `picMap`, lays out the rest
   virtual ScreenMetrics Metrics() const = 0;
   virtual void HideWindow() = 0;

@@ -52,6 +52,28 @@ void Run_Drive(char letter) {
   }
 }
 
+bool Is_Tool(DriveCommand c) {
+  return c == DriveCommand::Checksum || c == DriveCommand::Validate || c == DriveCommand::ScanFiles;
+}
+
+// Runs an integrity tool on the selected drive; its lines go to standard
+// output and the log like those of a drive run.
+void Run_Tool(const DriveAction& a) {
+  switch (a.command) {
+    case DriveCommand::Checksum: Checksum__Click(); break;
+    case DriveCommand::Validate: Validate__Click(); break;
+    default: TimingD__Click(); break;
+  }
+  if (!ToolSucceeded) RunFailed = true;
+  if (!Launch.mapPng.empty()) {
+    const std::string file = MapPngPath(Launch.mapPng, a.letter);
+    if (!Shell().SaveMapImage(file)) {
+      std::cerr << "voduru: unable to save the map image " << file << "\n";
+      RunFailed = true;
+    }
+  }
+}
+
 void Save_Screenshot() {
   if (Launch.screenshot.empty()) return;
   if (!Shell().SaveWindowImage(Launch.screenshot)) {
@@ -106,6 +128,9 @@ bool Classic_Run(const std::string& CommandLine) {
 
 void Option_Run() {
   Shell().ShowWindow();
+  // The integrity tools keep their lines in the log of the run.
+  for (const DriveAction& a : Launch.actions)
+    if (Is_Tool(a.command)) DebugLogPath = LogFilePath();
   // Each drive command is a run of its own: one that fails is counted in the
   // exit status and the next one still runs.
   for (const DriveAction& a : Launch.actions) {
@@ -113,6 +138,12 @@ void Option_Run() {
     if (index < 0) {
       std::cerr << "voduru: there is no drive " << a.letter << ": in the drive map\n";
       RunFailed = true;
+      continue;
+    }
+    if (Is_Tool(a.command)) {
+      Select_Drive(index);
+      Run_Tool(a);
+      if (ProgramEnded) return;
       continue;
     }
     Prepare_Drive(index);
@@ -123,12 +154,14 @@ void Option_Run() {
         DefragMode = -1;
         break;
       case DriveCommand::Defrag: DefragMode = Shell().MenuChecked(MenuItem::Pack_) ? 1 : 0; break;
+      default: break;
     }
     Hide_Idle_Controls();
     Run_Drive(a.letter);
     if (ProgramEnded) return;
   }
   if (!Launch.classic.empty() && Classic_Run(Launch.classic)) return;
+  if (!DebugLogPath.empty()) WriteLogAndEnd();
   Save_Screenshot();
   EndProgram(RunFailed ? kExitRunFailed : kExitOk);
 }

@@ -38,6 +38,24 @@ TEST(CommandLineParse, DriveCommandsKeepTheirOrderAndRepeat) {
   EXPECT_TRUE(r.options.classic.empty());
 }
 
+TEST(CommandLineParse, ToolOptionsNameADrive) {
+  const ParseResult r = ParseCommandLine(
+      {"--checksum", "C:", "--validate", "c", "--scan-files", "d", "--defrag", "c"});
+  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_EQ(r.options.actions.size(), 4u);
+  EXPECT_EQ(r.options.actions[0].command, DriveCommand::Checksum);
+  EXPECT_EQ(r.options.actions[0].letter, 'c');
+  EXPECT_EQ(r.options.actions[1].command, DriveCommand::Validate);
+  EXPECT_EQ(r.options.actions[2].command, DriveCommand::ScanFiles);
+  EXPECT_EQ(r.options.actions[2].letter, 'd');
+  EXPECT_EQ(r.options.actions[3].command, DriveCommand::Defrag);
+  for (const char* option : {"--checksum", "--validate", "--scan-files"}) {
+    EXPECT_FALSE(ParseCommandLine({option}).ok) << option;
+    EXPECT_FALSE(ParseCommandLine({option, "cd"}).ok) << option;
+    EXPECT_NE(UsageText().find(std::string("  ") + option + " X"), std::string::npos) << option;
+  }
+}
+
 TEST(CommandLineParse, OtherWordsOfAnOptionLineAreClassicWords) {
   const ParseResult r = ParseCommandLine({"--drives", "c=/a.img;d=/b.img", "/c", "/d"});
   ASSERT_TRUE(r.ok);

@@ -21,6 +21,7 @@ class FakeShell : public ShellPort {
   RecordingMainWindow rec;
   std::vector<std::string> calls;  // window calls in order ("EndProgram 0", ...)
   std::map<MenuItem, bool> checks;
+  std::map<Control, std::string> labels;  // texts of labels (`lblCount`)
   int helpContext = 0;
   int drvIndex = -1;
   ScreenMetrics metrics;
@@ -76,6 +77,7 @@ class FakeShell : public ShellPort {
   int DrvUserIndex() const override { return drvIndex; }
   void SetDrvUserIndex(int index) override { drvIndex = index; }
   void ClearMap() override { calls.push_back("ClearMap"); }
+  void SetLabel(Control c, const std::string& text) override { labels[c] = text; }
   void PlaceMap(int width, int height) override {
     mapWidth = width;
     mapHeight = height;

@@ -71,6 +71,7 @@ class NTBrimF : public QMainWindow, public ShellPort {
   int DrvUserIndex() const override;
   void SetDrvUserIndex(int index) override;
   void ClearMap() override;
+  void SetLabel(Control c, const std::string& text) override;
   void PlaceMap(int width, int height) override;
   ScreenMetrics Metrics() const override;
   void HideWindow() override;

@@ -190,6 +190,13 @@ void NTBrimF::SetDrvUserIndex(int index) {
 
 void NTBrimF::ClearMap() { picMap_->Clear(); }
 
+void NTBrimF::SetLabel(Control c, const std::string& text) {
+  if (auto* label = qobject_cast<QLabel*>(ControlWidget(c))) {
+    label->setText(QString::fromStdString(text));
+    label->repaint();
+  }
+}
+
 ScreenMetrics NTBrimF::Metrics() const {
   ScreenMetrics m;
   const double dpi = logicalDpiX() > 0 ? logicalDpiX() : 96;

@@ -1,4 +1,5 @@
 // The menu commands and the drive-list events of the main window.
+#include "app/hex_command.h"
 #include "app/shell.h"
 #include "app/version_info.h"
 #include "volume/error_state.h"
@@ -18,7 +19,7 @@ void Volume_Command(Integer checked, Integer mode, int helpContext) {
   Hooks().ViewMap();
 }
 
-// The integrity tools and the structure viewer are not part of this build.
+// The integrity tools are not part of this build.
 // Like the tools themselves (which start with SetBusy), the command clears a
 // pending stop request.
 void Tool_Not_Available(const std::string& tool) {
@@ -76,7 +77,8 @@ void TimingD__Click() {
 void Hex__Click() {
   Drive__Click();
   Shell().SetHelpContext(kHelpHexView);
-  Tool_Not_Available("Hex View");
+  Cls_Pos();
+  Hex_View();
 }
 
 void Content__Click() { Shell().ShowHelp(0); }

@@ -74,8 +74,7 @@ TEST_F(CommandsTest, ToolsNotBuiltSaySoPlainly) {
   };
   const Case cases[] = {{Checksum__Click, "Checksum is not available yet.", 10},
                         {Validate__Click, "Validate is not available yet.", 390},
-                        {TimingD__Click, "Scan Files is not available yet.", 390},
-                        {Hex__Click, "Hex View is not available yet.", 150}};
+                        {TimingD__Click, "Scan Files is not available yet.", 390}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
     c.command();

@@ -35,7 +35,7 @@ HexPicture::HexPicture(const QString& name, int columns, QWidget* parent) : QWid
   setObjectName(name);
   setFont(FixedFont());
   const QFontMetrics m(font());
-  charWidth_ = m.horizontalAdvance(QLatin1Char('0'));
+  charWidth_ = m.horizontalAdvance(QLatin1Char('0')) + 1;
   lineHeight_ = m.height();
   setFixedSize(columns * charWidth_ + 2, kHexPageRows * lineHeight_ + 2);
   canvas_ = QImage(size(), QImage::Format_RGB32);
@@ -44,12 +44,15 @@ HexPicture::HexPicture(const QString& name, int columns, QWidget* parent) : QWid
 
 void HexPicture::Clear() { canvas_.fill(QtColour(kBrightWhite)); }
 
+// Character by character, each in its own cell, so the text stands exactly
+// over the boxes of the marks whatever the font's fractional advance.
 void HexPicture::DrawRow(int row, const QString& text) {
   QPainter p(&canvas_);
   p.setFont(font());
   p.setPen(QtColour(kBlack));
-  p.drawText(QRect(1, 1 + row * lineHeight_, width(), lineHeight_),
-             Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+  for (int i = 0; i < text.size(); ++i)
+    p.drawText(QRect(1 + i * charWidth_, 1 + row * lineHeight_, charWidth_, lineHeight_),
+               Qt::AlignCenter | Qt::TextSingleLine | Qt::TextDontClip, QString(text.at(i)));
 }
 
 void HexPicture::XorBox(int row, int column, int columns, int colour) {

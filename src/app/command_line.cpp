@@ -85,6 +85,15 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
                              : w == "--validate" ? DriveCommand::Validate
                                                  : DriveCommand::ScanFiles;
       o.actions.push_back({c, letter});
+    } else if (w == "--hex" || w == "--find") {
+      char letter = 0;
+      std::string argument;
+      if (!value(v) || !DriveLetter(v, letter) || !value(argument) || argument.empty())
+        return fail(w + (w == "--hex" ? " needs a drive letter and a record number"
+                                      : " needs a drive letter and a search name"));
+      if (w == "--hex" && argument.find_first_not_of("0123456789") != std::string::npos)
+        return fail("--hex needs a record number, not " + argument);
+      o.viewer.push_back({w == "--find", letter, argument});
     } else if (w == "--map-png") {
       if (!value(v) || v.empty()) return fail("--map-png needs a file name");
       o.mapPng = v;
@@ -140,6 +149,11 @@ std::string UsageText() {
          "  --scan-files X       read every file of drive X and time it (may repeat)\n"
          "  --map-png FILE       after each drive save the map area with its legend;\n"
          "                       %d in FILE becomes the drive letter\n"
+         "  --hex X RECORD       print MFT record RECORD of drive X (on FAT: sector\n"
+         "                       RECORD of the root directory) as Hex View shows it\n"
+         "  --find X SEARCH      list the records of drive X that the Hex View search\n"
+         "                       SEARCH matches (\"Two Names\", \"Size > 1Mb\", ...);\n"
+         "                       \"FileName=PATTERN\", \"Entry x0h=80\" give the answer\n"
          "\n"
          "Drive commands run in the order given, then any drive letters.\n"
          "Exit status: 0 every run ended without an error, 1 a run stopped on an\n"

@@ -16,6 +16,13 @@ struct DriveAction {
   char letter;  // lower case
 };
 
+// A headless run of the structure viewer: --hex X RECORD, --find X SEARCH.
+struct ViewerRequest {
+  bool find = false;
+  char letter = 0;  // lower case
+  std::string argument;
+};
+
 struct LaunchOptions {
   bool optionRun = false;  // the first word was a long option
   bool help = false;
@@ -26,6 +33,8 @@ struct LaunchOptions {
   std::string mapPng;                // --map-png, "%d" becomes the drive letter
   std::string screenshot;            // --screenshot: save the idle window and end
   std::string classic;               // the classic command-line text, trimmed
+  // --hex, --find, in the order given
+  std::vector<ViewerRequest> viewer;
 };
 
 struct ParseResult {

@@ -1,4 +1,5 @@
 // The menu commands and the drive-list events of the main window.
+#include "app/hex_command.h"
 #include "app/shell.h"
 #include "app/tool_commands.h"
 #include "app/version_info.h"
@@ -22,13 +23,6 @@ void Volume_Command(Integer checked, Integer mode, int helpContext) {
   CheckedScan = checked;
   DefragMode = mode;
   Hooks().ViewMap();
-}
-
-// The structure viewer is not part of this build. Like the tools (which
-// start with SetBusy), the command clears a pending stop request.
-void Tool_Not_Available(const std::string& tool) {
-  ErrorState.Failed = 0;
-  ReportLine(tool + " is not available yet.");
 }
 
 }  // namespace
@@ -81,7 +75,8 @@ void TimingD__Click() {
 void Hex__Click() {
   Drive__Click();
   Shell().SetHelpContext(kHelpHexView);
-  Tool_Not_Available("Hex View");
+  Cls_Pos();
+  Hex_View();
 }
 
 void Content__Click() { Shell().ShowHelp(0); }

@@ -66,13 +66,6 @@ TEST_F(CommandsTest, ResetTheDisplayClearsListsMapAndFlags) {
   EXPECT_NE(std::find(shell.calls.begin(), shell.calls.end(), "ClearMap"), shell.calls.end());
 }
 
-TEST_F(CommandsTest, ViewerNotBuiltSaysSoPlainly) {
-  Hex__Click();
-  EXPECT_EQ(shell.Lines(), std::vector<std::string>{"Hex View is not available yet."});
-  EXPECT_EQ(shell.HelpContext(), 150);
-  EXPECT_TRUE(viewMapDrives.empty());
-}
-
 TEST_F(CommandsTest, EscSetsFailedAndTheNextCommandClearsIt) {
   Form_KeyDown(65, 0);  // any other key: no stop
   EXPECT_EQ(ErrorState.Failed, 0);

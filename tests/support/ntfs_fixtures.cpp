@@ -533,6 +533,17 @@ void Populate(Builder& b, bool compression, const NtfsFixtureOptions& options) {
     b.File("compressed\\random.bin", 70000, 61, kNtfsCompressed);
   }
 
+  if (options.viewerRecords) {
+    b.Folder("viewer");
+    b.File("viewer\\big.bin", 1536 * 1024, 70);
+    // Enough names to leave the base record, few enough that the
+    // attribute list stays resident.
+    b.File("viewer\\few names.txt", 300, 71, kNtfsAttributeList);
+    for (uint32_t i = 1; i <= 6 && b.ok(); ++i)
+      b.Link("viewer\\few names.txt",
+             "viewer\\another name " + Number(i, 2) + " for the file with a few names.txt");
+  }
+
   if (options.large) {
     b.Folder("large");
     const uint32_t perFolder = 1000;
@@ -674,6 +685,16 @@ const NtfsFixture& SharedNtfsFixture() {
       BuildNtfsFixture(TempPath("ntfs-fixture.img"), NtfsFixtureOptions{}, fixture, error);
   EXPECT_TRUE(built) << error;
   return fixture;
+}
+
+bool LibntfsRecordNumber(const std::string& image, const std::string& path, int64_t& record,
+                         std::string& error) {
+  Mount m(image, true);
+  ntfs_inode* ni = m.OpenOrExplain(path, error);
+  if (ni == nullptr) return false;
+  record = static_cast<int64_t>(ni->mft_no);
+  ntfs_inode_close(ni);
+  return true;
 }
 
 bool LibntfsRead(const std::string& image, const std::string& path, std::vector<uint8_t>& data,

@@ -19,6 +19,10 @@ struct NtfsFixtureOptions {
   bool large = false;      // adds at least `largeFiles` small files (benchmarks)
   uint32_t largeFiles = 100000;
   std::string label = "VODURU";
+  // Adds the records the structure viewer's searches look for that the
+  // standard set lacks: a file with a small (resident) attribute list and a
+  // plain file over 1 MB, in folder "viewer".
+  bool viewerRecords = false;
 };
 
 // What a manifest entry is; several may hold.
@@ -96,6 +100,9 @@ const NtfsFixture& SharedNtfsFixture();
 bool LibntfsRead(const std::string& image, const std::string& path, std::vector<uint8_t>& data,
                  std::string& error, const std::string& stream = "");
 
+// The MFT record number of `path` as libntfs-3g resolves it.
+bool LibntfsRecordNumber(const std::string& image, const std::string& path, int64_t& record,
+                         std::string& error);
 struct LibntfsRun {
   int64_t vcn = 0;
   int64_t lcn = 0;  // -1 for a hole

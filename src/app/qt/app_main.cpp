@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "app/command_line.h"
+#include "app/hex_command.h"
 #include "app/qt/guard.h"
 #include "app/qt/main_window.h"
 #include "app/scans.h"
@@ -64,6 +65,7 @@ int RunVoduru(int argc, char** argv) {
   if (!Load_Drive_Map()) return kExitBadCommandLine;
   platform::RegisterBuiltinDrivers();
   Install_Map_Scans();
+  if (!Launch.viewer.empty()) return Run_Viewer_Requests(Launch.viewer, std::cout, std::cerr);
 
   // Without a display the windows are drawn off screen.
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))

@@ -10,9 +10,11 @@
 #include <QVBoxLayout>
 
 #include "app/charts/chart_canvas.h"
+#include "app/hex_command.h"
 #include "app/map_picture.h"
 #include "app/qt/guard.h"
 #include "app/qt/help_window.h"
+#include "app/qt/hex_window.h"
 #include "app/qt/message_area.h"
 #include "app/qt/pictures.h"
 #include "app/shell.h"
@@ -34,9 +36,14 @@ NTBrimF::NTBrimF(QWidget* parent) : QMainWindow(parent) {
   BuildMenus();
   BuildControls();
   help_ = new HelpWindow(this);
+  SetHexWindowOpener([this] {
+    NTBrimHex hex(this);
+    hex.exec();
+  });
 }
 
 NTBrimF::~NTBrimF() {
+  SetHexWindowOpener(nullptr);
   // The map and the charts stop drawing into this window's pictures.
   if (&vr::PicMap() == &picMap_->Canvas()) SetPicMap(nullptr);
   if (&MainCanvas() == &drawings_->Chart()) SetMainCanvas(nullptr);

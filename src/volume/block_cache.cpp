@@ -4,6 +4,7 @@
 #include <cstring>
 #include <list>
 #include <map>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -16,7 +17,7 @@ namespace {
 struct Piece {
   int64_t start = 0;
   int64_t sectors = 0;
-  std::vector<uint8_t> bytes;
+  std::unique_ptr<uint8_t[]> bytes;  // sectors x 512, filled by one read
   std::list<int64_t>::iterator age;  // place in the use order
 };
 
@@ -26,6 +27,10 @@ struct Cache {
   std::list<int64_t> used;       // starts, most recently used first
   std::set<int64_t> unreadable;  // pieces that could not be read whole
   std::set<int64_t> evicted;     // starts of pieces dropped for room
+  // The memory of the last piece dropped for room, reused by the next piece
+  // of its size (a scan reading front to back then needs no new memory).
+  std::unique_ptr<uint8_t[]> spare;
+  int64_t spareBytes = 0;
   int64_t limit = kCacheLimitBytes;
   BlockCacheStats stats;
 };
@@ -45,7 +50,7 @@ bool ReadDirect(int64_t Sector, MutableBytes Buffer) {
 }
 
 void Drop(Cache& c, std::map<int64_t, Piece>::iterator it) {
-  c.stats.bytesHeld -= static_cast<int64_t>(it->second.bytes.size());
+  c.stats.bytesHeld -= it->second.sectors * kSectorSize;
   c.used.erase(it->second.age);
   c.pieces.erase(it);
 }
@@ -55,7 +60,10 @@ void MakeRoom(Cache& c, int64_t bytes) {
   while (!c.used.empty() && c.stats.bytesHeld + bytes > c.limit) {
     const int64_t start = c.used.back();
     c.evicted.insert(start);
-    Drop(c, c.pieces.find(start));
+    auto it = c.pieces.find(start);
+    c.spareBytes = it->second.sectors * kSectorSize;
+    c.spare = std::move(it->second.bytes);
+    Drop(c, it);
   }
 }
 
@@ -81,12 +89,6 @@ Piece* Fill(Cache& c, int64_t RunStart, int64_t RunEnd, int64_t Sector) {
   // more than the cache holds, so later pieces are smaller and waste less.
   if (c.evicted.count(start) != 0)
     c.stats.pieceSectors = std::max(kCacheSmallestPieceSectors, c.stats.pieceSectors / 2);
-  std::vector<uint8_t> data(static_cast<size_t>(bytes));
-  if (!ReadDirect(start, MutableBytes(data.data(), data.size()))) {
-    c.unreadable.insert(start);
-    return nullptr;
-  }
-  c.stats.pieceReads += 1;
   // Pieces of an earlier size that overlap this one hold the same bytes.
   for (auto it = c.pieces.lower_bound(start - kCachePieceSectors);
        it != c.pieces.end() && it->first < start + sectors;) {
@@ -96,6 +98,18 @@ Piece* Fill(Cache& c, int64_t RunStart, int64_t RunEnd, int64_t Sector) {
       ++it;
   }
   MakeRoom(c, bytes);
+  std::unique_ptr<uint8_t[]> data;
+  if (c.spare && c.spareBytes == bytes)
+    data = std::move(c.spare);
+  else
+    data.reset(new uint8_t[static_cast<size_t>(bytes)]);  // the read fills it all
+  if (!ReadDirect(start, MutableBytes(data.get(), static_cast<size_t>(bytes)))) {
+    c.unreadable.insert(start);
+    c.spare = std::move(data);
+    c.spareBytes = bytes;
+    return nullptr;
+  }
+  c.stats.pieceReads += 1;
   c.used.push_front(start);
   Piece& p = c.pieces[start];
   p.start = start;
@@ -136,7 +150,7 @@ bool Cached_Read(Long RunStart, Long RunSectors, Long Sector, MutableBytes Buffe
       }
     }
     const int64_t n = std::min(need, p->start + p->sectors - at);
-    std::memcpy(Buffer.data() + done, p->bytes.data() + (at - p->start) * kSectorSize,
+    std::memcpy(Buffer.data() + done, p->bytes.get() + (at - p->start) * kSectorSize,
                 static_cast<size_t>(n * kSectorSize));
     done += static_cast<size_t>(n * kSectorSize);
     at += n;
@@ -158,7 +172,7 @@ void Cache_Written(Long Sector, Bytes Data) {
     const size_t src = static_cast<size_t>((from - first) * kSectorSize);
     const size_t count =
         std::min(static_cast<size_t>((to - from) * kSectorSize), Data.size() - src);
-    std::memcpy(it->second.bytes.data() + (from - it->first) * kSectorSize, Data.data() + src,
+    std::memcpy(it->second.bytes.get() + (from - it->first) * kSectorSize, Data.data() + src,
                 count);
   }
   // A piece that could not be read may be readable now.
@@ -172,6 +186,8 @@ void Cache_Clear() {
   c.used.clear();
   c.unreadable.clear();
   c.evicted.clear();
+  c.spare.reset();
+  c.spareBytes = 0;
   c.handle = -1;
   c.stats.bytesHeld = 0;
   c.stats.pieceSectors = kCachePieceSectors;
@@ -183,6 +199,8 @@ void Set_Cache_Limit(int64_t Bytes) {
   Cache& c = TheCache();
   c.limit = Bytes;
   MakeRoom(c, 0);
+  c.spare.reset();
+  c.spareBytes = 0;
 }
 
 }  // namespace vr

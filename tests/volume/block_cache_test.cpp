@@ -136,7 +136,7 @@ TEST_F(BlockCacheTest, TheBoundHoldsAndRereadPiecesShrink) {
       ASSERT_EQ(SectorAt(Read(0, 8192, s + round % 7 * 2, 2), 0), s + round % 7 * 2);
   EXPECT_GE(Cache_Stats().pieceSectors, kCacheSmallestPieceSectors);
   EXPECT_LT(Cache_Stats().pieceSectors, kCachePieceSectors / 2);
-  EXPECT_LE(Cache_Stats().peakBytes, int64_t{64} << 20);
+  EXPECT_LE(Cache_Stats().peakBytes, kCacheLimitBytes);
   EXPECT_LE(Cache_Stats().bytesHeld, 2 << 20);
   // A cache too small for one piece reads only what is asked.
   Set_Cache_Limit(0);

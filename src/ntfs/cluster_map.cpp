@@ -18,6 +18,7 @@
 #include "runtime/bytes.h"
 #include "runtime/format.h"
 #include "runtime/run_error.h"
+#include "volume/block_cache.h"
 #include "volume/error_state.h"
 #include "volume/report.h"
 #include "volume/session.h"
@@ -71,6 +72,12 @@ bool Write_Sectors(Long Sector, Bytes Data) {
   nt::DWORD written = 0;
   const nt::BOOL ok = nt::WriteFile(VolumeSession.VolumeHandle, Data.data(),
                                     static_cast<nt::DWORD>(Data.size()), &written, nullptr);
+  // Cached copies follow the disk; after a failed write nothing cached is
+  // trusted.
+  if (ok && written == Data.size())
+    Cache_Written(Sector, Data);
+  else
+    Cache_Clear();
   return ok && written == Data.size();
 }
 

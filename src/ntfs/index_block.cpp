@@ -6,6 +6,7 @@
 #include "ntfs/record_bytes.h"
 #include "platform/ntfs_layout.h"
 #include "platform/update_sequence.h"
+#include "volume/block_cache.h"
 #include "volume/error_state.h"
 #include "volume/session.h"
 
@@ -77,7 +78,10 @@ bool Read_INDX(Long Vcn, const VbArray<Long>& Lengths, const VbArray<Long>& Lcns
         VolumeSession.IndexBlocksRead += 1;
         MutableBytes part = Buffer.Span().subspan(static_cast<size_t>(done * kSectorSize),
                                                   static_cast<size_t>(count * kSectorSize));
-        if (!Raw_Read(sector, part)) return false;  // recorded by the reader
+        if (!Cached_Read(Long(int64_t{Lcns(i).Value()} * spc), Long(runSectors), sector, part)) {
+          Read_Error();
+          return false;
+        }
         done += count;
       }
       ++i;

@@ -7,6 +7,7 @@
 #include "ntfs/file_record.h"
 #include "optimise/fs_control.h"
 #include "runtime/format.h"
+#include "volume/block_cache.h"
 #include "volume/error_state.h"
 #include "volume/session.h"
 #include "volume/shared_state.h"
@@ -44,6 +45,22 @@ bool ReadSectors(Long Sector, MutableBytes Buffer) {
   const nt::BOOL ok = nt::ReadFile(VolumeSession.VolumeHandle, Buffer.data(),
                                    static_cast<nt::DWORD>(Buffer.size()), &read, nullptr);
   return ok && read == Buffer.size();
+}
+
+// Whole-sector read at Sector, inside the MFT segment that holds it,
+// through the block cache; records nothing (see ReadSectors).
+bool ReadMftSectors(Long Sector, MutableBytes Buffer) {
+  const VbArray<Long>* lengths;
+  const VbArray<Long>* lcns;
+  MftSegments(lengths, lcns);
+  const int64_t spc = VolumeSession.SectorsPerCluster;
+  for (int64_t i = 1; i <= lengths->UBound() && i <= lcns->UBound(); ++i) {
+    const int64_t start = int64_t{(*lcns)(i).Value()} * spc;
+    const int64_t sectors = int64_t{(*lengths)(i).Value()} * spc;
+    if (Sector >= start && Sector < start + sectors)
+      return Cached_Read(Long(start), Long(sectors), Sector, Buffer);
+  }
+  return ReadSectors(Sector, Buffer);
 }
 
 // Where a record lies; `split3` when it would need a third segment.
@@ -133,9 +150,9 @@ bool ReadExclusive(ByteArray& Buffer, Long RecordNumber) {
   bool ok;
   if (left > 0 && left < spr) {
     const size_t first = static_cast<size_t>(left.Value()) * kSectorSize;
-    ok = ReadSectors(sector, all.subspan(0, first)) && ReadSectors(next, all.subspan(first));
+    ok = ReadMftSectors(sector, all.subspan(0, first)) && ReadMftSectors(next, all.subspan(first));
   } else {
-    ok = ReadSectors(sector, all);
+    ok = ReadMftSectors(sector, all);
   }
   if (!ok) {
     ErrorState.ErrorWhere = Lfb(RecordNumber);

@@ -1,7 +1,6 @@
 // The handle table of the NT calls and the drives in use: each drive's
 // device stack, its file-system driver and the program's lock on it, kept
 // while handles are open and reused while the image stays unchanged.
-#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "platform/fs_driver.h"
@@ -54,22 +54,25 @@ HANDLE& LastHandle() {
   return last;
 }
 
-bool DeviceNumberMounted(const std::string& majorMinor) {
+// The devices (major:minor) the kernel has mounted, from the mount table.
+std::set<std::string> MountedDevices() {
+  std::set<std::string> devices;
   std::ifstream info(platform::detail::MountInfoPath());
   std::string line;
   while (std::getline(info, line)) {
     std::istringstream fields(line);
     std::string id, parent, dev;
     fields >> id >> parent >> dev;
-    if (dev == majorMinor) return true;
+    if (!dev.empty()) devices.insert(dev);
   }
-  return false;
+  return devices;
 }
 
 // Opens a drive's device stack. Image files are opened for writing when
 // they can be; a mounted block device only for reading.
-std::shared_ptr<BlockDevice> OpenStack(const DriveSource& source, bool& mounted, bool& readOnly,
-                                       int& err) {
+// `known`: the mount state the caller just found, or kUnknown to ask here.
+std::shared_ptr<BlockDevice> OpenStack(const DriveSource& source, MountState known, bool& mounted,
+                                       bool& readOnly, int& err) {
   err = 0;
   mounted = false;
   readOnly = false;
@@ -78,7 +81,8 @@ std::shared_ptr<BlockDevice> OpenStack(const DriveSource& source, bool& mounted,
     base = source.memory;
     readOnly = source.memory->ReadOnly();
   } else {
-    mounted = IsMounted(source.path);
+    mounted =
+        known == MountState::kUnknown ? IsMounted(source.path) : known == MountState::kMounted;
     if (!mounted) base = platform::OpenFileDevice(source.path, true, err);
     if (!base && (mounted || err == EACCES || err == EROFS || err == EPERM)) {
       base = platform::OpenFileDevice(source.path, false, err);
@@ -98,14 +102,17 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // An idle volume (no handles) is kept with its driver, so that a run of
 // file opens does not rebuild the driver each time. It is reused only while
 // the drive map still names the same image and nothing else changed it.
-bool StillValid(Volume& v) {
+// Whether the kernel mounted it is asked when a volume is opened (the
+// caller's `known`), not on every file request.
+bool StillValid(Volume& v, MountState known) {
   DriveSource now;
   if (v.source.memory || !platform::detail::SourceOf(v.source.letter, now) || now.memory ||
       now.path != v.source.path)
     return false;
   struct stat st {};
   if (::stat(now.path.c_str(), &st) != 0 || !SameFile(st, v.stamp) ||
-      IsMounted(now.path) != v.mounted || FaultSetting() != v.faults)
+      (known != MountState::kUnknown && (known == MountState::kMounted) != v.mounted) ||
+      FaultSetting() != v.faults)
     return false;
   v.source = now;  // the busy files may have changed
   return true;
@@ -145,32 +152,38 @@ HANDLE NewHandle(Handle&& handle) {
 }
 
 // A block device is in use while the kernel has it mounted; so is an image
-// file while a mounted loop device is backed by it.
+// file while a mounted loop device is backed by it. One read of the mount
+// table; for an image, the backing file of each mounted device that is a
+// loop device (devices of major 0 are the kernel's own: proc, tmpfs, ...).
 bool IsMounted(const std::string& path) {
+  ++MountChecksRun();
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return false;
+  if (!S_ISBLK(st.st_mode) && !S_ISREG(st.st_mode)) return false;
+  const std::set<std::string> devices = MountedDevices();
   if (S_ISBLK(st.st_mode))
-    return DeviceNumberMounted(std::to_string(major(st.st_rdev)) + ":" +
-                               std::to_string(minor(st.st_rdev)));
-  if (!S_ISREG(st.st_mode)) return false;
-  char* real = ::realpath(path.c_str(), nullptr);
-  if (real == nullptr) return false;
-  const std::string image = real;
-  std::free(real);
-  bool mounted = false;
-  if (DIR* dir = ::opendir("/sys/block")) {
-    while (const dirent* d = ::readdir(dir)) {
-      const std::string name = d->d_name;
-      if (name.rfind("loop", 0) != 0) continue;
-      std::ifstream backing("/sys/block/" + name + "/loop/backing_file");
-      std::string file, dev;
-      if (!std::getline(backing, file) || file != image) continue;
-      std::ifstream number("/sys/block/" + name + "/dev");
-      if (std::getline(number, dev) && DeviceNumberMounted(dev)) mounted = true;
+    return devices.count(std::to_string(major(st.st_rdev)) + ":" +
+                         std::to_string(minor(st.st_rdev))) != 0;
+  std::string image;
+  for (const std::string& dev : devices) {
+    if (dev.rfind("0:", 0) == 0) continue;
+    std::ifstream backing("/sys/dev/block/" + dev + "/loop/backing_file");
+    std::string file;
+    if (!std::getline(backing, file)) continue;
+    if (image.empty()) {
+      char* real = ::realpath(path.c_str(), nullptr);
+      if (real == nullptr) return false;
+      image = real;
+      std::free(real);
     }
-    ::closedir(dir);
+    if (file == image) return true;
   }
-  return mounted;
+  return false;
+}
+
+uint64_t& MountChecksRun() {
+  static uint64_t checks = 0;
+  return checks;
 }
 
 DWORD ErrorOfErrno(int err) {
@@ -186,10 +199,10 @@ DWORD ErrorOfErrno(int err) {
 }
 
 // The volume of a drive, opened if nothing holds it yet.
-Volume* UseVolume(char letter, DWORD& error) {
+Volume* UseVolume(char letter, DWORD& error, MountState known) {
   auto it = Volumes().find(letter);
   if (it != Volumes().end() && it->second.device) {
-    if (it->second.handles > 0 || StillValid(it->second)) return &it->second;
+    if (it->second.handles > 0 || StillValid(it->second, known)) return &it->second;
     Volumes().erase(it);
   }
   DriveSource source;
@@ -201,7 +214,7 @@ Volume* UseVolume(char letter, DWORD& error) {
   int err = 0;
   v.source = source;
   v.faults = FaultSetting();
-  v.device = OpenStack(source, v.mounted, v.readOnly, err);
+  v.device = OpenStack(source, known, v.mounted, v.readOnly, err);
   if (!v.device) {
     error = ErrorOfErrno(err);
     return nullptr;

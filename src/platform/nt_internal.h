@@ -87,12 +87,18 @@ HANDLE NewHandle(Handle&& handle);
 void CloseEntry(std::map<HANDLE, Handle>::iterator it);
 
 // True while the kernel has the block device (or a loop device backed by
-// the image file) mounted.
+// the image file) mounted. Asked once per open of a volume.
 bool IsMounted(const std::string& path);
+// How many times IsMounted ran (tests).
+uint64_t& MountChecksRun();
+enum class MountState { kUnknown, kMounted, kNotMounted };
 DWORD ErrorOfErrno(int err);
 
 // The volume of a drive, opened if nothing holds it yet; null with `error`.
-Volume* UseVolume(char letter, DWORD& error);
+// `known`: the mount state the caller just found (an open of the volume);
+// an idle volume kept from before is rebuilt when it differs. File requests
+// pass kUnknown and reuse the state found when the volume was opened.
+Volume* UseVolume(char letter, DWORD& error, MountState known = MountState::kUnknown);
 // Called when a handle on the drive closes or an open fails: a volume
 // without handles becomes idle (kept while its image is unchanged) or, for
 // memory drives, is dropped.

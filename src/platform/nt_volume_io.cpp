@@ -43,11 +43,14 @@ HANDLE OpenVolume(char letter, DWORD access, DWORD share) {
   }
   const bool exclusive = (share & 3) != 3;
   if (exclusive && !source.busyFiles.empty()) return FailHandle(ERROR_SHARING_VIOLATION);
-  if (exclusive && !source.memory && IsMounted(source.path))
-    return FailHandle(ERROR_SHARING_VIOLATION);
+  // The one mount check of this open; requests on the handle reuse it.
+  const MountState mount = source.memory            ? MountState::kNotMounted
+                           : IsMounted(source.path) ? MountState::kMounted
+                                                    : MountState::kNotMounted;
+  if (exclusive && mount == MountState::kMounted) return FailHandle(ERROR_SHARING_VIOLATION);
 
   DWORD error = ERROR_SUCCESS;
-  Volume* v = UseVolume(letter, error);
+  Volume* v = UseVolume(letter, error, mount);
   if (v == nullptr) return FailHandle(error);
   if ((access & kWriteAccess) && v->readOnly) {
     ReleaseVolume(letter);

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "platform/io_counts.h"
 #include "platform/platform_state.h"
 
 namespace platform {
@@ -153,7 +154,7 @@ std::shared_ptr<BlockDevice> StackWrappers(char letter, std::shared_ptr<BlockDev
     base = std::make_shared<FaultDevice>(std::move(base), failRead, failWrite, sticky);
   auto w = State().wrappers.find(letter);
   if (w != State().wrappers.end() && w->second) base = w->second(std::move(base));
-  return base;
+  return CountTransfers(letter, std::move(base));
 }
 
 const VersionInfo& Version() { return State().version; }

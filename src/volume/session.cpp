@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "volume/block_cache.h"
 #include "volume/error_state.h"
 #include "volume/report.h"
 
@@ -21,6 +22,7 @@ Long Open_Drive(const std::string& DriveName, uint32_t Access, uint32_t ShareMod
 }
 
 Long Open_Lock_Drive(const std::string& DriveName, uint32_t Access) {
+  Cache_Clear();  // the volume may have changed since it was last open
   VolumeSession.Locked = 0;
   VolumeSession.NotLocked = 0;
   VolumeSession.SharedMode = 0;
@@ -54,6 +56,7 @@ int Close_Drive(Long& Handle) {
   }
   const int result = nt::CloseHandle(Handle);
   Handle = -1;
+  Cache_Clear();
   return result;
 }
 

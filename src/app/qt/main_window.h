@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <map>
 
+#include "app/pump_gate.h"
 #include "app/shell_port.h"
 
 class QAction;
@@ -38,6 +39,8 @@ class NTBrimF : public QMainWindow, public ShellPort {
   MapPicture* PicMap() const { return picMap_; }
   QWidget* ControlWidget(Control c) const;
   HelpWindow* Help() const { return help_; }
+  // When DoEvents serves the message queue.
+  PumpGate& Pump() { return pump_; }
 
   // MainWindowPort
   void MsgClear() override;
@@ -110,6 +113,7 @@ class NTBrimF : public QMainWindow, public ShellPort {
   HelpWindow* help_ = nullptr;
   int helpContext_ = 0;
   bool busyCursor_ = false;
+  PumpGate pump_;
 };
 
 }  // namespace vr

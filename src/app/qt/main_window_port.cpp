@@ -145,7 +145,9 @@ void NTBrimF::MessageBox(const std::string& text, MsgIcon icon) {
 
 void NTBrimF::Beep() { QApplication::beep(); }
 
-void NTBrimF::DoEvents() { QCoreApplication::processEvents(); }
+void NTBrimF::DoEvents() {
+  if (pump_.Due()) QCoreApplication::processEvents();
+}
 
 void NTBrimF::SetBusyCursor(bool busy) {
   if (busy == busyCursor_) return;

@@ -11,6 +11,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   fonts-dejavu-core
   zlib1g-dev
+  fdisk libfdisk-dev
 )
 
 missing=()

@@ -133,6 +133,22 @@ bool FaultDevice::Write(uint64_t offset, const void* buffer, size_t size) {
   return inner_->Write(offset, buffer, size);
 }
 
+PartitionDevice::PartitionDevice(std::shared_ptr<BlockDevice> disk, uint64_t start, uint64_t length)
+    : disk_(std::move(disk)), start_(start), length_(length) {
+  // A partition that does not lie wholly on its disk is cut to the disk.
+  const uint64_t total = disk_->Size();
+  if (start_ > total) start_ = total;
+  if (length_ > total - start_) length_ = total - start_;
+}
+
+bool PartitionDevice::Read(uint64_t offset, void* buffer, size_t size) {
+  return InRange(offset, size, length_) && disk_->Read(start_ + offset, buffer, size);
+}
+
+bool PartitionDevice::Write(uint64_t offset, const void* buffer, size_t size) {
+  return InRange(offset, size, length_) && disk_->Write(start_ + offset, buffer, size);
+}
+
 WriteLogDevice::WriteLogDevice(std::shared_ptr<BlockDevice> inner) : inner_(std::move(inner)) {}
 
 bool WriteLogDevice::Read(uint64_t offset, void* buffer, size_t size) {

@@ -65,6 +65,22 @@ class FaultDevice : public BlockDevice {
   uint64_t reads_ = 0, writes_ = 0;
 };
 
+// One partition of a whole disk: offsets count from the partition's first
+// byte, and no read or write reaches outside [start, start + length).
+class PartitionDevice : public BlockDevice {
+ public:
+  PartitionDevice(std::shared_ptr<BlockDevice> disk, uint64_t start, uint64_t length);
+  bool Read(uint64_t offset, void* buffer, size_t size) override;
+  bool Write(uint64_t offset, const void* buffer, size_t size) override;
+  bool Flush() override { return disk_->Flush(); }
+  uint64_t Size() const override { return length_; }
+  bool ReadOnly() const override { return disk_->ReadOnly(); }
+
+ private:
+  std::shared_ptr<BlockDevice> disk_;
+  uint64_t start_, length_;
+};
+
 // Records every write (offset and bytes) before passing it on, so a test can
 // rebuild the volume as it would be had the program stopped after write k.
 class WriteLogDevice : public BlockDevice {

@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <set>
@@ -14,6 +15,7 @@
 
 #include "platform/fs_driver.h"
 #include "platform/nt_internal.h"
+#include "platform/partitions.h"
 #include "platform/platform_state.h"
 #include "platform/volume_identify.h"
 
@@ -68,6 +70,22 @@ std::set<std::string> MountedDevices() {
   return devices;
 }
 
+// A drive map entry that picks a partition of a whole disk: the partition
+// device takes the disk's place, so every read and write stays inside it.
+bool PickPartition(const DriveSource& source, std::shared_ptr<BlockDevice>& base) {
+  if (source.partition == 0 && source.offsetSector < 0) return true;
+  uint64_t start = 0, length = 0;
+  std::string reason;
+  if (!platform::ChoosePartition(source.path, base->Size(), source.partition, source.offsetSector,
+                                 start, length, reason)) {
+    platform::detail::lastFailure = source.path + ": " + reason;
+    base.reset();
+    return false;
+  }
+  base = std::make_shared<platform::PartitionDevice>(std::move(base), start, length);
+  return true;
+}
+
 // Opens a drive's device stack. Image files are opened for writing when
 // they can be; a mounted block device only for reading.
 // `known`: the mount state the caller just found, or kUnknown to ask here.
@@ -88,7 +106,14 @@ std::shared_ptr<BlockDevice> OpenStack(const DriveSource& source, MountState kno
       base = platform::OpenFileDevice(source.path, false, err);
       readOnly = !mounted;
     }
-    if (!base) return nullptr;
+    if (!base) {
+      platform::detail::lastFailure = source.path + ": " + std::strerror(err);
+      return nullptr;
+    }
+    if (!PickPartition(source, base)) {
+      err = EINVAL;
+      return nullptr;
+    }
   }
   return platform::detail::StackWrappers(source.letter, std::move(base));
 }
@@ -107,7 +132,7 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 bool StillValid(Volume& v, MountState known) {
   DriveSource now;
   if (v.source.memory || !platform::detail::SourceOf(v.source.letter, now) || now.memory ||
-      now.path != v.source.path)
+      !now.SameVolume(v.source))
     return false;
   struct stat st {};
   if (::stat(now.path.c_str(), &st) != 0 || !SameFile(st, v.stamp) ||

@@ -5,6 +5,7 @@
 
 #include "platform/nt_internal.h"
 #include "drivers/ntfs/ntfs3g_device.h"
+#include "platform/partitions.h"
 #include "platform/platform.h"
 #include "platform/platform_state.h"
 #include "platform/volume_identify.h"
@@ -18,6 +19,7 @@ namespace {
 // The facts of a drive's volume, through its open stack or a transient one.
 bool QueryVolume(const std::string& root, platform::VolumeFacts& facts,
                  std::shared_ptr<BlockDevice>& device, DWORD& error) {
+  platform::detail::lastFailure.clear();
   char letter = 0;
   std::string rest;
   if (!DrivePath(root, letter, rest) || !rest.empty()) {
@@ -39,6 +41,8 @@ bool QueryVolume(const std::string& root, platform::VolumeFacts& facts,
   std::string reason;
   const auto r = platform::IdentifyVolume(*device, facts, reason);
   if (r == platform::IdentifyResult::kReadFailed) {
+    platform::detail::lastFailure =
+        (source.memory ? std::string("(memory)") : source.path) + ": " + reason;
     error = ERROR_NOT_READY;
     return false;
   }
@@ -113,11 +117,22 @@ BOOL GetVolumeInformationA(const std::string& root, char* volumeName, DWORD volu
 namespace platform::detail {
 
 std::string lastRefusal;
+std::string lastFailure;
 
 }  // namespace platform::detail
 
 namespace platform {
 
 std::string LastVolumeRefusal() { return detail::lastRefusal; }
+
+std::string LastDriveFailure() { return detail::lastFailure; }
+
+bool WholeDiskTable(char letter, PartitionTable& table) {
+  detail::DriveSource source;
+  if (!detail::SourceOf(letter, source) || source.memory || source.partition != 0 ||
+      source.offsetSector >= 0)
+    return false;
+  return ReadPartitionTable(source.path, table) && !table.partitions.empty();
+}
 
 }  // namespace platform

@@ -142,6 +142,8 @@ bool SourceOf(char letter, DriveSource& source) {
     if (d == nullptr) return false;
     source.path = d->path;
     source.busyFiles = d->busyFiles;
+    source.partition = d->partition;
+    source.offsetSector = d->offsetSector;
   }
   for (std::string& f : source.busyFiles) NormalisePath(f, f);
   return true;
@@ -187,6 +189,28 @@ bool ParseDriveMap(const std::string& text, std::vector<DriveEntry>& drives, std
     }
     for (size_t i = 1; i < fields.size(); ++i) {
       const std::string f = Trim(fields[i]);
+      const std::string drive = "Drive map entry for " + std::string(1, entry.letter) + ": ";
+      if (f.rfind("partition=", 0) == 0 || f.rfind("offset=", 0) == 0) {
+        const bool isPartition = f[0] == 'p';
+        const std::string digits = f.substr(f.find('=') + 1);
+        const long long n = std::strtoll(digits.c_str(), nullptr, 10);
+        const bool number = !digits.empty() && digits.size() <= 15 &&
+                            digits.find_first_not_of("0123456789") == std::string::npos;
+        if (!number || (isPartition && (n < 1 || n > 256))) {
+          error = drive + "bad " + (isPartition ? "partition number" : "sector offset") + " \"" +
+                  digits + "\"";
+          return false;
+        }
+        if (entry.partition != 0 || entry.offsetSector >= 0) {
+          error = drive + "give one partition= or offset=, not both";
+          return false;
+        }
+        if (isPartition)
+          entry.partition = static_cast<int>(n);
+        else
+          entry.offsetSector = n;
+        continue;
+      }
       if (f.rfind("busy=", 0) != 0) {
         error = "Drive map entry for " + std::string(1, entry.letter) + ": unknown option \"" + f +
                 "\"";

@@ -18,9 +18,15 @@ struct DriveEntry {
   char letter = 0;                     // lower case
   std::string path;                    // image file or block device
   std::vector<std::string> busyFiles;  // files "other programs" hold open
+  // On a whole disk: the partition that is the volume (1-based, 0 = none),
+  // or the sector where the volume starts (-1 = none).
+  int partition = 0;
+  int64_t offsetSector = -1;
 };
 
-// Parses "c=/path/a.img,busy=pagefile.sys|data\lock.db;d=/dev/sdb1".
+// Parses "c=/path/a.img,busy=pagefile.sys|data\lock.db;d=/dev/sdb1"; an
+// entry may pick a partition of a whole disk: "c=/disk.img,partition=2" or
+// "c=/disk.img,offset=2048".
 // Returns false and an explanation for a malformed map.
 bool ParseDriveMap(const std::string& text, std::vector<DriveEntry>& drives, std::string& error);
 // The map in force: set by --drives, else VODURU_DRIVES, else the settings
@@ -71,6 +77,15 @@ uint64_t BeepCount();
 // sector size other than 512 bytes, a damaged boot sector); the NT calls
 // only answer ERROR_UNRECOGNIZED_VOLUME.
 std::string LastVolumeRefusal();
+
+// Why the last drive could not be opened or read, as "path: reason" in the
+// system's words ("/data/nope.img: No such file or directory").
+std::string LastDriveFailure();
+
+// True when drive `letter` names a whole disk (no partition chosen) whose
+// first sector holds a partition table; `table` then lists its partitions.
+struct PartitionTable;
+bool WholeDiskTable(char letter, PartitionTable& table);
 
 // Back to a fresh platform: no drives, no wrappers, default version, no open
 // handles. For tests.

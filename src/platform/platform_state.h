@@ -19,6 +19,11 @@ struct DriveSource {
   std::string path;                      // image file or block device ("" for memory)
   std::shared_ptr<MemoryDevice> memory;  // set for a memory drive
   std::vector<std::string> busyFiles;    // normalised: "\"-separated, no leading "\"
+  int partition = 0;                     // see DriveEntry
+  int64_t offsetSector = -1;
+  bool SameVolume(const DriveSource& o) const {
+    return path == o.path && partition == o.partition && offsetSector == o.offsetSector;
+  }
 };
 
 // The source of a mapped drive; false when the letter is not mapped.
@@ -54,8 +59,10 @@ void CountBeep();
 void SetMountInfoPath(const std::string& path);
 const std::string& MountInfoPath();
 
-// The reason of the last refused volume query (see LastVolumeRefusal).
+// The reason of the last refused volume query (see LastVolumeRefusal) and
+// of the last drive that could not be opened or read (LastDriveFailure).
 extern std::string lastRefusal;
+extern std::string lastFailure;
 
 // Lower-case ASCII.
 std::string Lower(std::string s);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -60,7 +61,11 @@ TEST_P(FixupOffsets, ArrayIsFoundThroughTheHeaderAndSectorEndsRestored) {
   }
   EXPECT_EQ(ErrorState.ErrorCount, 0);
 }
-INSTANTIATE_TEST_SUITE_P(NtVersions, FixupOffsets, testing::Values(0x2A, 0x30));
+INSTANTIATE_TEST_SUITE_P(NtVersions, FixupOffsets, testing::Values(0x2A, 0x30),
+                         [](const testing::TestParamInfo<int>& p) {
+                           return p.param == 0x2A ? std::string("Nt4ArrayAt0x2A")
+                                                  : std::string("Ntfs3ArrayAt0x30");
+                         });
 
 TEST_P(FixupOffsets, RecordOfEitherLayoutDecodes) {
   Decode(File(u"readme.txt", GetParam()).Resident(kData, std::vector<uint8_t>(300, 1)));
@@ -432,7 +437,21 @@ INSTANTIATE_TEST_SUITE_P(Lengths, DamagedLength,
                          testing::Values(LengthCase{"zero", 0}, LengthCase{"0x8000", 0x8000},
                                          LengthCase{"negative", 0xFFFFFFF0u},
                                          LengthCase{"past the bytes in use", 0x300},
-                                         LengthCase{"shorter than a header", 8}));
+                                         LengthCase{"shorter than a header", 8}),
+                         [](const testing::TestParamInfo<LengthCase>& p) {
+                           // "past the bytes in use" -> "PastTheBytesInUse"
+                           std::string name;
+                           bool upper = true;
+                           for (const char ch : std::string(p.param.what)) {
+                             if (!std::isalnum(static_cast<unsigned char>(ch))) {
+                               upper = true;
+                               continue;
+                             }
+                             name += upper ? static_cast<char>(std::toupper(ch)) : ch;
+                             upper = false;
+                           }
+                           return name;
+                         });
 
 TEST_F(FileRecord, FieldRunningPastTheRecordIsATrappedRunTimeError) {
   RecordBuilder r;

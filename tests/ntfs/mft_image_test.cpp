@@ -454,7 +454,10 @@ INSTANTIATE_TEST_SUITE_P(ClusterSizes, MftThroughDriver, testing::Values(4096, 5
                          [](const testing::TestParamInfo<int>& p) {
                            return "Cluster" + std::to_string(p.param);
                          });
-INSTANTIATE_TEST_SUITE_P(StandardFixture, RetrievalPointers, testing::Values(4096));
+INSTANTIATE_TEST_SUITE_P(StandardFixture, RetrievalPointers, testing::Values(4096),
+                         [](const testing::TestParamInfo<int>& p) {
+                           return "Cluster" + std::to_string(p.param);
+                         });
 
 }  // namespace
 }  // namespace vr::test

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "ntfs_test_support.h"
@@ -70,7 +71,12 @@ INSTANTIATE_TEST_SUITE_P(Widths, RunListSign,
                          testing::Values(SignCase{1, -128}, SignCase{1, 127}, SignCase{2, -32768},
                                          SignCase{2, 0x7FFF}, SignCase{3, -0x800000},
                                          SignCase{3, 0x7FFFFF}, SignCase{4, -0x3FFFFFFF},
-                                         SignCase{1, -1}));
+                                         SignCase{1, -1}),
+                         [](const testing::TestParamInfo<SignCase>& p) {
+                           const int64_t d = p.param.delta;
+                           return "Width" + std::to_string(p.param.width) +
+                                  (d < 0 ? "Minus" : "Plus") + std::to_string(d < 0 ? -d : d);
+                         });
 
 TEST_F(RunList, SparseRunsAreCountedNotStored) {
   const auto bytes = EncodeRuns({{5, 200}, {7, -1}, {3, 300}});
@@ -295,7 +301,11 @@ INSTANTIATE_TEST_SUITE_P(
                     WidthCase{8388607, 3, {0xFF, 0xFF, 0x7F}},
                     WidthCase{8388608, 4, {0x00, 0x00, 0x80, 0x00}},
                     WidthCase{-8388609, 4, {0xFF, 0xFF, 0x7F, 0xFF}},
-                    WidthCase{INT32_MIN, 4, {0x00, 0x00, 0x00, 0x80}}));
+                    WidthCase{INT32_MIN, 4, {0x00, 0x00, 0x00, 0x80}}),
+    [](const testing::TestParamInfo<WidthCase>& p) {
+      const int64_t v = p.param.value;
+      return (v < 0 ? "Minus" : "Plus") + std::to_string(v < 0 ? -v : v);
+    });
 
 TEST_F(RunList, PutNumWritesTheLowBytes) {
   std::vector<uint8_t> buf(6, 0);

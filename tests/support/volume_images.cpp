@@ -60,6 +60,48 @@ int RunCommand(const std::string& command) {
   return RunCommand(command, ignored);
 }
 
+bool MakeWholeDisk(const std::string& disk, const std::string& table,
+                   const std::vector<std::string>& volumes, const std::vector<std::string>& types,
+                   std::vector<uint64_t>& starts, std::string& error) {
+  const std::string sfdisk = FindTool("sfdisk");
+  if (sfdisk.empty()) {
+    error = "sfdisk not found (install fdisk)";
+    return false;
+  }
+  constexpr uint64_t kAlign = 2048;  // sectors: 1 MiB
+  std::string script = "label: " + table + "\n";
+  uint64_t next = kAlign;
+  starts.clear();
+  for (size_t i = 0; i < volumes.size(); ++i) {
+    std::error_code ec;
+    const uint64_t bytes = std::filesystem::file_size(volumes[i], ec);
+    if (ec || bytes % 512 != 0) {
+      error = volumes[i] + ": no volume image";
+      return false;
+    }
+    const uint64_t sectors = bytes / 512;
+    starts.push_back(next);
+    script += "start=" + std::to_string(next) + ", size=" + std::to_string(sectors) +
+              ", type=" + types.at(i) + "\n";
+    next += (sectors + kAlign - 1) / kAlign * kAlign;
+  }
+  // Room after the last partition for GPT's backup table.
+  const uint64_t total = next + kAlign;
+  ::unlink(disk.c_str());
+  std::string cmd = "truncate -s " + std::to_string(total * 512) + " " + ShellQuote(disk) +
+                    " && printf '%s' " + ShellQuote(script) + " | " + ShellQuote(sfdisk) +
+                    " --no-reread --no-tell-kernel -q " + ShellQuote(disk);
+  for (size_t i = 0; i < volumes.size(); ++i)
+    cmd += " && dd status=none conv=notrunc bs=512 seek=" + std::to_string(starts[i]) +
+           " if=" + ShellQuote(volumes[i]) + " of=" + ShellQuote(disk);
+  std::string out;
+  if (RunCommand(cmd, out) != 0) {
+    error = cmd + ": " + out;
+    return false;
+  }
+  return true;
+}
+
 std::string FindTool(const std::string& name) {
   std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
   path += ":/usr/sbin:/sbin:/usr/bin:/bin";

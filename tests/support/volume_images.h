@@ -41,6 +41,15 @@ bool MakeNtfsImage(const std::string& path, int sizeMb, int clusterSize, const s
 bool MakeExt4Image(const std::string& path, int sizeMb, const std::string& label,
                    std::string& error);
 
+// A whole-disk image at `disk` with a partition table made by sfdisk
+// (`table` "dos" for MBR or "gpt") holding the volume images `volumes` in
+// that order, each in a partition of its own starting on a 1 MiB boundary;
+// `types` gives each partition's type as sfdisk takes it ("6", "7", a GPT
+// type GUID). `starts` receives each partition's first sector.
+bool MakeWholeDisk(const std::string& disk, const std::string& table,
+                   const std::vector<std::string>& volumes, const std::vector<std::string>& types,
+                   std::vector<uint64_t>& starts, std::string& error);
+
 // The path of a tool, searched in PATH and the sbin folders; "" if absent.
 std::string FindTool(const std::string& name);
 

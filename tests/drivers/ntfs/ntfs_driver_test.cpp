@@ -730,7 +730,10 @@ TEST_P(NtfsDriverClusterTest, ReadsPointersAndVolumeDataHoldForTheClusterSize) {
   CloseHandle(v);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, NtfsDriverClusterTest, ::testing::Values(512, 65536));
+INSTANTIATE_TEST_SUITE_P(Sizes, NtfsDriverClusterTest, ::testing::Values(512, 65536),
+                         [](const ::testing::TestParamInfo<int>& p) {
+                           return "Cluster" + std::to_string(p.param);
+                         });
 
 // ---- Move rules ----
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "ntfs/file_record.h"
-#include "ntfs/fs_control.h"
+#include "optimise/fs_control.h"
 #include "ntfs/index_block.h"
 #include "ntfs/mft.h"
 #include "runtime/format.h"

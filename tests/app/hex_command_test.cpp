@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "app/command_line.h"
-#include "platform/builtin_drivers.h"
+#include "drivers/builtin_drivers.h"
 #include "platform/platform.h"
 #include "support/fat_fixtures.h"
 #include "support/ntfs_fixtures.h"

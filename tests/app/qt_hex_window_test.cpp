@@ -11,7 +11,7 @@
 
 #include "app/hex_command.h"
 #include "app/qt/hex_window.h"
-#include "platform/builtin_drivers.h"
+#include "drivers/builtin_drivers.h"
 #include "qt_fixture.h"
 #include "support/fat_fixtures.h"
 #include "support/ntfs_fixtures.h"

@@ -12,7 +12,7 @@
 #include "app/drive_list.h"
 #include "app/pump_gate.h"
 #include "app/scans.h"
-#include "platform/builtin_drivers.h"
+#include "drivers/builtin_drivers.h"
 #include "qt_fixture.h"
 #include "support/ntfs_fixtures.h"
 #include "support/volume_images.h"

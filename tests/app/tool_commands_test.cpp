@@ -12,7 +12,7 @@
 #include "app/command_line.h"
 #include "app/shell.h"
 #include "fake_shell.h"
-#include "platform/builtin_drivers.h"
+#include "drivers/builtin_drivers.h"
 #include "platform/platform.h"
 #include "support/fat_fixtures.h"
 #include "volume/error_state.h"

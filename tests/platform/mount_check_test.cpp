@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/builtin_drivers.h"
+#include "drivers/builtin_drivers.h"
 #include "platform/io_counts.h"
 #include "platform/nt.h"
 #include "platform/nt_internal.h"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 
 #include "runtime/format.h"
@@ -147,6 +148,38 @@ TEST_F(ScanFiles, EscStopsEveryToolWithItsMessage) {
   EXPECT_EQ(Lines().back(), "Escape termination.");
   EXPECT_EQ(SumFile(), sums);
   EXPECT_EQ(CheckLog(), "");
+  EXPECT_EQ(tools.calls.back(), "SetUnBusy");
+}
+
+// GAMES\LEVELS\BONUS made to lead back to GAMES: the walk sees a folder,
+// its listing is refused, and both walks end with the error in red instead
+// of walking the loop or reading the folder as a file.
+TEST_F(ScanFiles, FolderLeadingBackToItsAncestorEndsInAnError) {
+  FatVolume v = testsupport::MakeFat16Fixture("tools-loop");
+  testsupport::RemoveOnExit cleanup{v.Path()};
+  const uint32_t games = v.ShowFat("GAMES").at(0);
+  const uint32_t levels = v.ShowFat("GAMES/LEVELS").at(0);
+  std::vector<uint8_t> image = testsupport::ReadImageFile(v.Path());
+  const testsupport::PlainFatLayout l = testsupport::ParseFatLayout(image);
+  const size_t at = (l.firstDataSector + (levels - 2) * l.sectorsPerCluster) * l.bytesPerSector;
+  bool patched = false;
+  for (size_t e = at; e < at + l.sectorsPerCluster * l.bytesPerSector; e += 32) {
+    if (std::memcmp(&image[e], "BONUS      ", 11) != 0) continue;
+    image[e + 26] = static_cast<uint8_t>(games);
+    image[e + 27] = static_cast<uint8_t>(games >> 8);
+    patched = true;
+  }
+  ASSERT_TRUE(patched);
+  testsupport::WriteImageFile(v.Path(), image);
+  MapDrive(v.Path());
+
+  EXPECT_FALSE(TimingD(tools));
+  EXPECT_EQ(Lines().back(), "Device I/O error");
+  EXPECT_EQ(LineColour("Device I/O error"), kLightRed);
+  EXPECT_FALSE(HasLine("Drive=c: [VODURU]"));
+  EXPECT_FALSE(Timing_Checksum(tools));
+  EXPECT_EQ(Lines(), std::vector<std::string>{"Device I/O error"});
+  EXPECT_EQ(SumFile(), "");
   EXPECT_EQ(tools.calls.back(), "SetUnBusy");
 }
 

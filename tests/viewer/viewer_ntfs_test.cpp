@@ -159,6 +159,20 @@ TEST_F(ViewerTest, IndexBlocksSectorsAndTheBoxes) {
   EXPECT_EQ(VolumeSession.VolumeHandle, -1);
 }
 
+// Index blocks as large as FILE records (1 KB) are still read where the
+// index lies: the block's kind, not its size, decides how it is read.
+TEST_F(ViewerTest, AnIndexBlockOfRecordSizeIsNotTakenForARecord) {
+  const auto& fixture = ViewerNtfsFixture();
+  Open(fixture.Path());
+  VolumeSession.SectorsPerIndexBlock = VolumeSession.SectorsPerFileRecord;
+  Type(HexBox::File, std::to_string(RecordOf(fixture.Path(), "many")));
+  viewer.TxtFile_Enter();
+  viewer.Show_Indx();
+  ASSERT_EQ(viewer.Kind(), BlockKind::IndexBlock);
+  EXPECT_EQ(viewer.Block().size(), 1024u);
+  EXPECT_EQ(GetAscii(viewer.Block().Span(), 0, 4), "INDX");
+}
+
 TEST_F(ViewerTest, OnlyDigitsAndBackspaceReachTheBoxes) {
   for (char c = '0'; c <= '9'; ++c) EXPECT_TRUE(HexViewer::Accepts_Key(c));
   EXPECT_TRUE(HexViewer::Accepts_Key('\b'));

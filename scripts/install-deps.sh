@@ -10,6 +10,7 @@ packages=(
   dosfstools mtools e2fsprogs util-linux sleuthkit
   googletest libgtest-dev libgmock-dev
   fonts-dejavu-core
+  strace time
 )
 
 missing=()

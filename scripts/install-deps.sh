@@ -12,6 +12,7 @@ packages=(
   fonts-dejavu-core
   zlib1g-dev
   fdisk libfdisk-dev
+  strace time
 )
 
 missing=()

@@ -546,7 +546,7 @@ void Populate(Builder& b, bool compression, const NtfsFixtureOptions& options) {
 
   if (options.large) {
     b.Folder("large");
-    const uint32_t perFolder = 1000;
+    const uint32_t perFolder = std::max<uint32_t>(options.largeFilesPerFolder, 1);
     for (uint32_t d = 0; d * perFolder < options.largeFiles && b.ok(); ++d) {
       const std::string folder = "large\\d" + Number(d, 3);
       b.Folder(folder);

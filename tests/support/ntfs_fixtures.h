@@ -18,6 +18,7 @@ struct NtfsFixtureOptions {
   int clusterSize = 4096;  // bytes; 0: mkntfs's choice
   bool large = false;      // adds at least `largeFiles` small files (benchmarks)
   uint32_t largeFiles = 100000;
+  uint32_t largeFilesPerFolder = 1000;
   std::string label = "VODURU";
   // Adds the records the structure viewer's searches look for that the
   // standard set lacks: a file with a small (resident) attribute list and a

@@ -8,9 +8,4 @@ namespace vr {
 // the file system.
 void Install_Map_Scans();
 
-// Copies the FAT file table (names, flags, folders) into the NTFS file
-// table and adds the columns that optimiser works from: fragments + 1, the
-// first cluster as a data-area LCN, the chain length.
-void Hand_Fat_Table_Over();
-
 }  // namespace vr

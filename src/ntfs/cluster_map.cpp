@@ -18,8 +18,9 @@
 #include "runtime/bytes.h"
 #include "runtime/format.h"
 #include "runtime/run_error.h"
-#include "volume/block_cache.h"
+#include "volume/clean_check.h"
 #include "volume/error_state.h"
+#include "volume/raw_write.h"
 #include "volume/report.h"
 #include "volume/session.h"
 #include "volume/shared_state.h"
@@ -66,19 +67,16 @@ bool MayWrite() {
          s.IsNtfs != 0;
 }
 
-// One write of whole sectors at Sector; a short transfer is a failure.
-bool Write_Sectors(Long Sector, Bytes Data) {
-  Seek_Sector(Sector);
-  nt::DWORD written = 0;
-  const nt::BOOL ok = nt::WriteFile(VolumeSession.VolumeHandle, Data.data(),
-                                    static_cast<nt::DWORD>(Data.size()), &written, nullptr);
-  // Cached copies follow the disk; after a failed write nothing cached is
-  // trusted.
-  if (ok && written == Data.size())
-    Cache_Written(Sector, Data);
-  else
-    Cache_Clear();
-  return ok && written == Data.size();
+// A write-back asked of a volume that failed the clean-volume check: nothing
+// is written and the run stops with the check's one line.
+bool Refused_If_Not_Clean(const std::string& Where) {
+  const std::string& why = VolumeNotClean();
+  if (why.empty()) return false;
+  ErrorState.ErrorText = why;
+  if (ErrorState.ErrorWhere.empty()) ErrorState.ErrorWhere = Where;
+  ErrorState.ErrorCount = ErrorState.ErrorCount + 1;
+  ErrorState.Failed = kTrue;
+  return true;
 }
 
 // The bits of byte ByteIndex that stand for clusters of the volume.
@@ -200,8 +198,9 @@ bool WriteBitmap(Long Block, Long Top) {
     Write_Refused("Save_BitMap");
     return false;
   }
+  if (Refused_If_Not_Clean("Save_BitMap")) return false;
   const Bytes data(s.VolumeBitmap.data() + from, static_cast<size_t>(bytes));
-  if (!Write_Sectors(BitmapSector + Long(first), data)) {
+  if (!Raw_Write(BitmapSector + Long(first), data)) {
     Write_Failed("Save_BitMap");
     return false;
   }
@@ -254,6 +253,7 @@ bool WriteRecord(const ByteArray& File_Buf, Long RecordNumber) {
     Write_Refused("Save_Buf");
     return false;
   }
+  if (Refused_If_Not_Clean("Save_Buf")) return false;
   const Integer before = ErrorState.ErrorCount;
   Long left, next;
   const Long sector = FileBlock(RecordNumber, left, next);
@@ -280,13 +280,13 @@ bool WriteRecord(const ByteArray& File_Buf, Long RecordNumber) {
       return false;
     }
     const size_t head = static_cast<size_t>(left.Value()) * kSectorSize;
-    ok = Write_Sectors(sector, all.subspan(0, head)) && Write_Sectors(next, all.subspan(head));
+    ok = Raw_Write(sector, all.subspan(0, head)) && Raw_Write(next, all.subspan(head));
   } else {
-    ok = Write_Sectors(sector, all);
+    ok = Raw_Write(sector, all);
   }
   // The $MFT first, then its copy: stopped in between, the $MFT holds the
   // new record and the mirror is the copy a repair rewrites.
-  if (ok && mirror > 0) ok = Write_Sectors(Long(mirror), all);
+  if (ok && mirror > 0) ok = Raw_Write(Long(mirror), all);
   if (!ok) Write_Failed("Save_Buf");
   return ok;
 }

@@ -40,7 +40,7 @@ void MftSegments(const VbArray<Long>*& lengths, const VbArray<Long>*& lcns) {
 // Whole-sector read at Sector without recording anything: the caller
 // reports the failure in its own words. A short transfer is a failure.
 bool ReadSectors(Long Sector, MutableBytes Buffer) {
-  Seek_Sector(Sector);
+  if (!Seek_Sector(Sector)) return false;
   nt::DWORD read = 0;
   const nt::BOOL ok = nt::ReadFile(VolumeSession.VolumeHandle, Buffer.data(),
                                    static_cast<nt::DWORD>(Buffer.size()), &read, nullptr);

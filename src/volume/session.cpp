@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "volume/block_cache.h"
+#include "volume/clean_check.h"
 #include "volume/error_state.h"
 #include "volume/report.h"
 
@@ -38,6 +39,7 @@ Long Open_Lock_Drive(const std::string& DriveName, uint32_t Access) {
     VolumeSession.Locked = static_cast<int16_t>(ok);
     if (VolumeSession.Locked == 0) VolumeSession.NotLocked = kTrue;
   }
+  ForgetCleanCheck();
   if (handle == -1) {
     ErrorState.ErrorText = "Drive Busy";
     ErrorState.ErrorCount = 1;
@@ -60,16 +62,21 @@ int Close_Drive(Long& Handle) {
   return result;
 }
 
-void Seek_Sector(Long Sector) {
+bool Seek_Sector(Long Sector) {
   const int32_t s = Sector;
   uint32_t low = (static_cast<uint32_t>(s) & 0x3FFFFFu) * 512u;
   if (s & 0x400000) low |= 0x80000000u;
   int32_t high = (s >> 23) & 0xFF;
-  nt::SetFilePointer(VolumeSession.VolumeHandle, static_cast<int32_t>(low), &high, nt::FILE_BEGIN);
+  const nt::DWORD at = nt::SetFilePointer(VolumeSession.VolumeHandle, static_cast<int32_t>(low),
+                                          &high, nt::FILE_BEGIN);
+  return at != nt::INVALID_SET_FILE_POINTER || nt::GetLastError() == nt::ERROR_SUCCESS;
 }
 
 bool Raw_Read(Long Sector, MutableBytes Buffer) {
-  Seek_Sector(Sector);
+  if (!Seek_Sector(Sector)) {
+    Read_Error();
+    return false;
+  }
   nt::DWORD read = 0;
   const nt::BOOL ok = nt::ReadFile(VolumeSession.VolumeHandle, Buffer.data(),
                                    static_cast<nt::DWORD>(Buffer.size()), &read, nullptr);

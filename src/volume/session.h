@@ -61,8 +61,9 @@ Long Open_Drive(const std::string& DriveName, uint32_t Access, uint32_t ShareMod
 Long Open_Lock_Drive(const std::string& DriveName, uint32_t Access);
 // Unlocks when locked, closes, sets the handle to -1. Harmless on -1.
 int Close_Drive(Long& Handle);
-// Positions VolumeHandle at Sector x 512.
-void Seek_Sector(Long Sector);
+// Positions VolumeHandle at Sector x 512; false when the seek failed (the
+// handle may then point anywhere: nothing may be transferred).
+bool Seek_Sector(Long Sector);
 // One read of whole sectors at Sector on VolumeHandle. A failed or short
 // transfer calls Read_Error and returns false.
 bool Raw_Read(Long Sector, MutableBytes Buffer);

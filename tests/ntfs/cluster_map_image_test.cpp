@@ -42,6 +42,7 @@ extern "C" {
 #include "record_builder.h"
 #include "support/ntfs_fixtures.h"
 #include "support/volume_images.h"
+#include "volume/clean_check.h"
 #include "volume/recording_window.h"
 #include "volume/report.h"
 
@@ -755,6 +756,7 @@ TEST_F(ClusterMapTest, RecordSplitOverTwoMftRunsIsWrittenInTwoPieces) {
   VolumeSession.VolumeHandle = Open_Lock_Drive("m:", kAccessReadWrite);
   ASSERT_NE(VolumeSession.VolumeHandle, -1);
   ASSERT_NE(VolumeSession.Locked, 0);
+  AssumeVolumeClean();  // a synthetic MFT without a file system around it
   VolumeSession.SectorsPerCluster = 1;
   VolumeSession.SectorsPerFileRecord = 2;
   VolumeSession.MftRunLengths.ReDim(2);

@@ -62,4 +62,9 @@ void Mark_Runs(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns) {
   for (int64_t i = 1; i <= count; ++i) Mark_Run(Lcns(i), Lengths(i));
 }
 
+void Mark_Segments_Used(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns) {
+  if (VolumeSession.SharedMode != 0) return;
+  for (int64_t i = 1; i <= Lengths.UBound(); ++i) Mark_Used(ComputedBitmap, Lcns(i), Lengths(i));
+}
+
 }  // namespace vr

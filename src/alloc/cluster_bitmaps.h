@@ -32,4 +32,10 @@ void Mark_Run(Long Start, Long Length);
 // Mark_Run for every segment 1 .. UBound of Lengths/Lcns.
 void Mark_Runs(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns);
 
+// Sets the bits of every segment 1 .. UBound of one decoded record in
+// ComputedBitmap, as the scan does for each file it paints. A segment that
+// leaves the bitmap is a subscript error (9), which the scan records. Nothing
+// in SharedMode, where the computed bitmap is not kept.
+void Mark_Segments_Used(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns);
+
 }  // namespace vr

@@ -37,13 +37,8 @@ class FreeSegmentBuilder {
   }
 
   void Append(int64_t start, int64_t length, int64_t growth) {
-    const int64_t floor = VolumeSession.AllocationFloor;
-    if (start < floor && floor < start + length) {
-      Add(start, floor - start, growth);
-      Add(floor, start + length - floor, growth);
-    } else {
-      Add(start, length, growth);
-    }
+    const FloorSplit split = SplitAtFloor(Long(start), Long(length));
+    for (int i = 0; i < split.parts; ++i) Add(split.starts[i], split.lengths[i], growth);
   }
 
   int64_t Count() const { return n_; }
@@ -63,7 +58,7 @@ class FreeSegmentBuilder {
 };
 
 void BuildFreeSegments() {
-  VolumeSessionData& s = VolumeSession;
+  const VolumeSessionData& s = VolumeSession;
   FreeCount = 0;
   FreeCursor = 0;
   SmallGapClusters = 0;
@@ -82,12 +77,7 @@ void BuildFreeSegments() {
   while (k < bytes) {
     const int64_t base = 8 * k;
     if (ntfs && k == zoneFirst) {
-      // The MFT zone is never free space. When the file system allocates
-      // for us (SharedMode), it must not be offered as a target either.
-      if (DefragMode >= 0 && s.SharedMode != 0) {
-        const int64_t last = std::min<int64_t>(zoneLast, s.VolumeBitmap.UBound());
-        for (int64_t z = zoneFirst; z <= last; ++z) s.VolumeBitmap(z) = 0xFF;
-      }
+      // The MFT zone is reserved: never free space, whatever its bits say.
       if (open) table.Append(g, base - g, std::min<int64_t>(table.Count() + 1, kByteGrowthCap));
       open = false;
       k = std::max(k, zoneLast) + 1;
@@ -135,6 +125,67 @@ void Setup_FREE_Segs() {
     FreeCursor = 0;
     Trap_Error("Setup_FREE_Segs", e.Number(), e.Description());
   }
+}
+
+FloorSplit SplitAtFloor(Long Start, Long Length) {
+  const int64_t floor = VolumeSession.AllocationFloor;
+  const int64_t start = Start, end = start + Length.Value();
+  if (start < floor && floor < end)
+    return {2, {Start, Long(floor)}, {Long(floor - start), Long(end - floor)}};
+  return {1, {Start, 0}, {Length, 0}};
+}
+
+void Free_Run(Long Start, Long N) {
+  if (N <= 0) return;
+  const int64_t start = Start, end = start + N.Value();
+  // First entry that starts at or after the run (binary search).
+  int64_t lo = 1, hi = int64_t{FreeCount.Value()} + 1;
+  while (lo < hi) {
+    const int64_t mid = (lo + hi) / 2;
+    if (FreeStarts(mid) < start) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  const int64_t next = lo, previous = lo - 1;
+  const bool joinsPrevious =
+      previous >= 1 &&
+      int64_t{FreeStarts(previous).Value()} + FreeLengths(previous).Value() == start;
+  const bool joinsNext = next <= FreeCount && FreeStarts(next) == end;
+  if (joinsPrevious) {
+    FreeLengths(previous) += N;
+    if (joinsNext) {  // the run closes the gap between two segments
+      FreeLengths(previous) += FreeLengths(next);
+      for (int64_t i = next; i < FreeCount; ++i) {
+        FreeStarts(i) = FreeStarts(i + 1);
+        FreeLengths(i) = FreeLengths(i + 1);
+      }
+      FreeCount -= 1;
+    }
+    return;
+  }
+  if (joinsNext) {
+    FreeStarts(next) = Start;
+    FreeLengths(next) += N;
+    return;
+  }
+  if (FreeCount + 1 > FreeStarts.UBound() || FreeCount + 1 > FreeLengths.UBound()) {
+    FreeStarts.ReDimPreserve(int64_t{FreeCount.Value()} + 100);
+    FreeLengths.ReDimPreserve(int64_t{FreeCount.Value()} + 100);
+  }
+  for (int64_t i = FreeCount; i >= next; --i) {
+    FreeStarts(i + 1) = FreeStarts(i);
+    FreeLengths(i + 1) = FreeLengths(i);
+  }
+  FreeStarts(next) = Start;
+  FreeLengths(next) = N;
+  FreeCount += 1;
+}
+
+void TakeFromSegment(Long K, Long Target, Long N) {
+  if (FreeStarts(K) == Target) FreeStarts(K) += N;
+  FreeLengths(K) -= N;
 }
 
 Long Total_Free() {

@@ -18,11 +18,31 @@ extern Long FreeCursor;  // first entry the optimiser has not consumed yet
 extern Long SmallGapClusters;
 
 // Rebuilds the free segments (entries 1 .. FreeCount, ascending by start)
-// from VolumeSession.VolumeBitmap. The MFT zone is never listed; a gap that
-// crosses AllocationFloor is listed as two segments. When an optimisation
-// follows (DefragMode >= 0) on a volume in SharedMode, the zone's bytes of
-// VolumeBitmap are set to 0xFF. FreeCursor = 0 afterwards.
+// from VolumeSession.VolumeBitmap. The MFT zone is a reservation: its bytes
+// are never listed, and the bitmap image is left as read. A gap that
+// crosses AllocationFloor is listed as two segments. FreeCursor = 0
+// afterwards.
 void Setup_FREE_Segs();
+
+// Returns the run Start .. Start + N - 1 to the table: a run that ends where
+// a segment starts extends it downward, one that starts where a segment ends
+// extends it upward (joined with the next one when they then touch), any
+// other is inserted in order. The arrays grow by 100 entries when full.
+void Free_Run(Long Start, Long N);
+
+// Takes N clusters at Target from segment K, as an allocation does: the
+// segment's start moves up when Target is its start, and its length shrinks
+// by N.
+void TakeFromSegment(Long K, Long Target, Long N);
+
+// The parts of the run Start .. Start + Length - 1 on either side of
+// AllocationFloor: one part, or two when the run crosses the floor.
+struct FloorSplit {
+  int parts;
+  Long starts[2];
+  Long lengths[2];
+};
+FloorSplit SplitAtFloor(Long Start, Long Length);
 
 // Free space in sectors: every listed segment plus SmallGapClusters.
 Long Total_Free();

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "alloc/free_segments.h"
 #include "runtime/bytes.h"
 #include "runtime/checked.h"
 #include "runtime/run_error.h"

@@ -1,5 +1,5 @@
-// Painting one NTFS file's segments by category, and marking them in the
-// computed bitmap that the bitmap check compares with the volume's own.
+// Painting one NTFS file's segments by category. Marking them in the
+// computed bitmap is the allocation layer's (Mark_Segments_Used).
 #pragma once
 
 #include "ntfs/record_info.h"
@@ -13,11 +13,10 @@ namespace vr {
 // above BigFileClusters, else File.
 int Segment_Color(const RecordInfo& Info, bool Unmovable);
 
-// Paints and marks the segments of one record (1-based lists trimmed to 0 ..
-// count; nothing when there are none). A file in one fragment is painted as
-// one run in its category colour; the segments of a fragmented file are
-// painted Frag, unless the file is unmovable. The computed bitmap is not
-// kept in SharedMode.
+// Paints the segments of one record (1-based lists trimmed to 0 .. count;
+// nothing when there are none). A file in one fragment is painted as one run
+// in its category colour; the segments of a fragmented file are painted
+// Frag, unless the file is unmovable.
 void Mark_Segments(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns, const RecordInfo& Info,
                    bool Unmovable);
 

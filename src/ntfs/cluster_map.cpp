@@ -101,6 +101,7 @@ void Count_Differences(int64_t ByteIndex, uint8_t Mask, Long& BitsExtra, Long& B
 
 void CompareBitmaps(Long& Excess, Long& Unmarked) {
   if (MftBitmapLengths.UBound() >= 1) {
+    Mark_Segments_Used(MftBitmapLengths, MftBitmapLcns);
     Mark_Segments(MftBitmapLengths, MftBitmapLcns, RecordInfo{}, true);
   }
   const int64_t total = VolumeClusters();

@@ -282,12 +282,14 @@ void ViewFast() {
           r < FirstUserRecord || extend ||
           (s.SharedMode != 0 && (info.IsDirectory != 0 || Upper(info.Name) == "PAGEFILE.SYS"));
       if (lengths.UBound() >= 1) {
+        Mark_Segments_Used(lengths, lcns);
         Mark_Segments(lengths, lcns, info, unmovable);
       } else if (r >= FirstUserRecord) {
         ResidentCount += 1;
       }
       if (info.SecurityNonResident != 0) {
         SecuredCount += 1;
+        Mark_Segments_Used(SecurityLengths, SecurityLcns);
         Mark_Segments(SecurityLengths, SecurityLcns, info, true);
       }
     }

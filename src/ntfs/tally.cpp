@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <set>
 
+#include "alloc/cluster_bitmaps.h"
 #include "map/mark_segments.h"
 #include "ntfs/file_record.h"
 #include "optimise/file_table.h"
@@ -278,12 +279,14 @@ void Process_File(Long Record, const RecordInfo& Info, const VbArray<Long>& Leng
   if (Lengths.UBound() >= 1) {
     const bool unmovable = Record < FirstUserRecord || DoNotMove(Record) != 0 ||
                            (FileFlags(Record) & kFlagUnmovable) != 0;
+    Mark_Segments_Used(Lengths, Lcns);
     Mark_Segments(Lengths, Lcns, Info, unmovable);
   } else if (Record >= FirstUserRecord) {
     ResidentCount += 1;
   }
   if (Info.SecurityNonResident != 0) {
     SecuredCount += 1;
+    Mark_Segments_Used(SecurityLengths, SecurityLcns);
     Mark_Segments(SecurityLengths, SecurityLcns, Info, true);
   }
 }

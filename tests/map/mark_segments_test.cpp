@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "alloc/cluster_bitmaps.h"
 #include "map/map_colors.h"
 #include "map/map_fixture.h"
 #include "map/paint.h"
@@ -24,6 +25,13 @@ class MarkSegmentsTest : public MapTest {
     return info;
   }
   static bool Bit(Long c) { return (ComputedBitmap(c / 8) >> (c % 8)) & 1; }
+  // What the scan does for each file: the allocation layer marks, the map
+  // paints.
+  static void PaintAndMark(const VbArray<Long>& lengths, const VbArray<Long>& lcns,
+                           const RecordInfo& info, bool unmovable) {
+    Mark_Segments_Used(lengths, lcns);
+    Mark_Segments(lengths, lcns, info, unmovable);
+  }
 };
 
 TEST_F(MarkSegmentsTest, CategoryFollowsThePrecedenceOfTheFlags) {
@@ -48,7 +56,7 @@ TEST_F(MarkSegmentsTest, CategoryFollowsThePrecedenceOfTheFlags) {
 
 TEST_F(MarkSegmentsTest, TouchingSegmentsAreOneFragmentInTheCategoryColour) {
   auto [lengths, lcns] = Segments({{100, 3}, {103, 4}});
-  Mark_Segments(lengths, lcns, File(7), false);
+  PaintAndMark(lengths, lcns, File(7), false);
   for (Long c = 100; c < 107; ++c) {
     EXPECT_EQ(Stored(c), kColorFile) << c;
     EXPECT_TRUE(Bit(c)) << c;
@@ -60,7 +68,7 @@ TEST_F(MarkSegmentsTest, TouchingSegmentsAreOneFragmentInTheCategoryColour) {
 
 TEST_F(MarkSegmentsTest, FragmentedFileIsFragUnlessUnmovable) {
   auto [lengths, lcns] = Segments({{200, 2}, {300, 2}});
-  Mark_Segments(lengths, lcns, File(4), false);
+  PaintAndMark(lengths, lcns, File(4), false);
   EXPECT_EQ(Stored(200), kColorFrag);
   EXPECT_EQ(Stored(301), kColorFrag);
   EXPECT_EQ(Stored(250), 0);
@@ -69,7 +77,7 @@ TEST_F(MarkSegmentsTest, FragmentedFileIsFragUnlessUnmovable) {
   EXPECT_FALSE(Bit(250));
 
   auto [l2, s2] = Segments({{400, 1}, {410, 1}});
-  Mark_Segments(l2, s2, File(2), true);
+  PaintAndMark(l2, s2, File(2), true);
   EXPECT_EQ(Stored(400), kColorFixed);
   EXPECT_EQ(Stored(410), kColorFixed);
 }
@@ -84,7 +92,7 @@ TEST_F(MarkSegmentsTest, FragmentsNeverCoverASysBox) {
 
 TEST_F(MarkSegmentsTest, BitsAcrossByteBoundaries) {
   auto [lengths, lcns] = Segments({{5, 16}});
-  Mark_Segments(lengths, lcns, File(16), false);
+  PaintAndMark(lengths, lcns, File(16), false);
   EXPECT_EQ(ComputedBitmap(0), 0xE0);
   EXPECT_EQ(ComputedBitmap(1), 0xFF);
   EXPECT_EQ(ComputedBitmap(2), 0x1F);
@@ -95,9 +103,16 @@ TEST_F(MarkSegmentsTest, SharedModeLeavesTheComputedBitmapAlone) {
   VolumeSession.SharedMode = -1;
   ComputedBitmap.ReDim(0);  // not sized in shared mode
   auto [lengths, lcns] = Segments({{700, 4}, {800, 1}});
-  Mark_Segments(lengths, lcns, File(5), false);
+  PaintAndMark(lengths, lcns, File(5), false);
   EXPECT_EQ(ComputedBitmap(0), 0);
   EXPECT_EQ(Stored(702), kColorFrag);
+}
+
+TEST_F(MarkSegmentsTest, PaintingMarksNothing) {
+  auto [lengths, lcns] = Segments({{5, 16}, {40, 3}});
+  Mark_Segments(lengths, lcns, File(19), false);
+  EXPECT_EQ(Stored(10), kColorFrag);
+  for (int64_t k = 0; k <= ComputedBitmap.UBound(); ++k) EXPECT_EQ(ComputedBitmap(k), 0) << k;
 }
 
 TEST_F(MarkSegmentsTest, RecordWithoutSegmentsPaintsNothing) {

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "alloc/free_segments.h"
 #include "runtime/vb_array.h"
 #include "volume/error_state.h"
 #include "volume/session.h"

@@ -82,8 +82,9 @@ int main(int argc, char** argv) {
   const bench::CommandTime voduruTime = bench::TimeCommand(5, view);
   const bench::CommandTime fsckTime = bench::TimeCommand(
       5, testsupport::ShellQuote(fsck) + " -n " + testsupport::ShellQuote(image));
-  // The wall time of VoduRU includes the map window's 100 ms start timer
-  // (the window shows before the scan starts); the processor time does not.
+  // With a display the wall time of VoduRU includes the map window's 100 ms
+  // start timer (the window shows before the scan starts); without one, or
+  // in the processor time, it does not.
   std::printf("%-34s %12s %12s\n", "", "wall s", "processor s");
   std::printf("%-34s %12.3f %12.3f\n", "VoduRU Checked View (whole run)", voduruTime.wall,
               voduruTime.cpu);

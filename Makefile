@@ -1,10 +1,12 @@
 # The two commands that set everything up on a fresh machine:
-#   make demo   - build, create demo volumes and run the program on them
-#   make test   - build and run every test
+#   make demo   - build the program, create demo volumes and run it on them
+#   make test   - build everything and run every test
+#   make install - put voduru and its help pages under PREFIX (/usr/local)
 BUILD ?= build
 JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test demo bench format clean
+.PHONY: all deps configure build test demo bench install format clean
 
 all: build
 
@@ -20,8 +22,14 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+# Only what the demo runs: the program and the two volume builders.
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target voduru make_fat_volume make_ntfs_volume
 	bash scripts/demo.sh $(BUILD)
+
+install: configure
+	cmake --build $(BUILD) -j $(JOBS) --target voduru
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # Benchmarks print their figures beside a reference measured in the same run.
 bench: build
@@ -29,6 +37,7 @@ bench: build
 	$(BUILD)/bench/bench_fat_scan
 	$(BUILD)/bench/bench_ntfs_scan
 	$(BUILD)/bench/bench_tools
+	$(BUILD)/bench/bench_startup
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

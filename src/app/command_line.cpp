@@ -29,6 +29,9 @@ bool DriveLetter(const std::string& word, char& letter) {
 
 bool IsLongOption(const std::string& word) { return word.size() > 2 && word.rfind("--", 0) == 0; }
 
+// "-h" and "-?" ask for the help as "--help" does; they name no drive.
+bool IsShortHelp(const std::string& word) { return word == "-h" || word == "-?"; }
+
 }  // namespace
 
 ParseResult ParseCommandLine(const std::vector<std::string>& args) {
@@ -45,7 +48,15 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     return Trim(text);
   };
 
-  if (args.empty() || !IsLongOption(args[0])) {
+  for (const std::string& w : args)
+    if (IsShortHelp(w)) {
+      o.help = true;
+      return r;
+    }
+  // A long option anywhere makes this an option command line.
+  bool options = false;
+  for (const std::string& w : args) options = options || IsLongOption(w);
+  if (!options) {
     o.classic = join(args);
     return r;
   }
@@ -129,15 +140,17 @@ std::string UsageText() {
   return "Usage: voduru [/c /d ...]\n"
          "       voduru --option ... [/c /d ...]\n"
          "\n"
-         "Without arguments VoduRU starts its main window. Drive letters (/c /d)\n"
-         "defragment and pack each drive in turn, write VODURU.LOG to the program\n"
-         "folder and end.\n"
+         "Without arguments VoduRU starts its main window (without a display it\n"
+         "says so and ends). Drive letters (/c /d) defragment and pack each drive\n"
+         "in turn, write VODURU.LOG to the program folder and end.\n"
          "\n"
-         "Options (the first word must be one of them):\n"
-         "  --help               show this text and end\n"
+         "Options (anywhere on the command line):\n"
+         "  --help, -h, -?       show this text and end\n"
          "  --version            show the version and end\n"
          "  --drives MAP         the drive map for this run, as VODURU_DRIVES\n"
-         "                       (c=/path/a.img;d=/dev/sdb1)\n"
+         "                       (c=/path/a.img;d=/dev/sdb1); on a whole disk an\n"
+         "                       entry picks a partition: c=/disk.img,partition=2\n"
+         "                       or c=/disk.img,offset=2048 (in 512-byte sectors)\n"
          "  --checked-view X     checked view of drive X (may repeat)\n"
          "  --fast-view X        fast view of drive X (may repeat)\n"
          "  --defrag X           defragment drive X, then pack it when \"Pack after\n"

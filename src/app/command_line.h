@@ -1,7 +1,7 @@
 // The program's command line. `voduru /c /d` is the classic unattended run:
 // defragment and pack drives C and D, write the log, end. A command line
-// whose first word is a long option is read as options; its other words form
-// a classic command line.
+// holding a long option anywhere is read as options; its other words form a
+// classic command line. "-h" and "-?" ask for the help.
 #pragma once
 
 #include <string>
@@ -24,7 +24,7 @@ struct ViewerRequest {
 };
 
 struct LaunchOptions {
-  bool optionRun = false;  // the first word was a long option
+  bool optionRun = false;  // a word was a long option
   bool help = false;
   bool version = false;
   bool haveDriveMap = false;

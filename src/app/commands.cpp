@@ -30,7 +30,10 @@ void Volume_Command(Integer checked, Integer mode, int helpContext) {
 void Drive__Click() {
   ShellPort& w = Shell();
   Cls_Pos();
-  Hooks().Show_PiChart();
+  // In an unattended run the drive's command follows at once and clears the
+  // message area: the pie would be seen by nobody, and its volume query
+  // would only repeat what the command itself says about the drive.
+  if (!Unattended) Hooks().Show_PiChart();
   BoxColors.ReDim(0);
   w.SetVisible(Control::frmInuse, false);
   w.ClearList(Control::lstInuse);
@@ -113,8 +116,7 @@ void RunMenuCommand(MenuItem item) {
 }
 
 void DrvUser_Change() {
-  Drive__Click();
-  Hooks().Show_PiChart();
+  Drive__Click();  // the reset draws the pie chart of the newly chosen drive
   CheckedScan = kTrue;
   Hooks().Set_Checksum();
 }

@@ -72,13 +72,17 @@ void Interactive_Start() {
 }
 
 // The program cannot go on: an option run ends with its exit code; the
-// classic run keeps the dead window, as an interactive start does.
-void Dead_Start() {
+// classic run keeps the dead window, as an interactive start does, unless
+// nobody can see it.
+void Dead_Start(const std::string& why) {
   if (HasCommandLine() && WriteLogAndEnd()) {
     EndProgram(kExitRunFailed);
     return;
   }
-  if (Launch.optionRun && HasCommandLine()) EndProgram(kExitRunFailed);
+  if ((Launch.optionRun && HasCommandLine()) || Headless) {
+    if (Headless) std::cerr << "voduru: " << (why.empty() ? "cannot start" : why) << "\n";
+    EndProgram(kExitRunFailed);
+  }
 }
 
 }  // namespace
@@ -99,7 +103,7 @@ void Form_Load() {
 
     if (Win_Version().substr(0, 1) != "4") {
       CrapOut("NT Version 4 required.");
-      Dead_Start();
+      Dead_Start("NT Version 4 required.");
       return;
     }
     SystemDirectory = System_Directory();
@@ -128,7 +132,7 @@ void Form_Load() {
     }
   } catch (const RunError& e) {
     CrapOut(e.Description());
-    Dead_Start();
+    Dead_Start(e.Description());
   }
 }
 

@@ -12,6 +12,7 @@ namespace vr {
 Integer Busy;
 Integer HistoShown;
 bool ProgramEnded = false;
+bool Headless = false;
 
 namespace {
 ShellPort* g_shell = nullptr;

@@ -32,6 +32,10 @@ ShellPort& Shell();
 
 // The program has been told to end; procedures stop their work.
 extern bool ProgramEnded;
+// Nobody sees the windows: there is no display and no window picture was
+// asked for. Such a run never waits for a window and skips what only a
+// visible window needs.
+extern bool Headless;
 void EndProgram(int exitCode);
 
 // Start-up (the window's Form_Load) and the fatal stop.

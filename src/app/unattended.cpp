@@ -104,6 +104,7 @@ bool Classic_Run(const std::string& CommandLine) {
   for (char& c : text)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
 
+  bool matched = false;
   while (text.size() >= 2) {
     text.erase(0, 1);
     // Separators ("/", "-", ":", blanks) sort before "a".
@@ -112,6 +113,7 @@ bool Classic_Run(const std::string& CommandLine) {
     const std::vector<std::string> entries = Shell().Items(Control::DrvUser);
     for (size_t i = 0; i < entries.size(); ++i) {
       if (entries[i].empty() || entries[i][0] != text[0]) continue;
+      matched = true;
       Prepare_Drive(static_cast<int>(i));
       DefragMode = 1;
       Hide_Idle_Controls();
@@ -121,6 +123,15 @@ bool Classic_Run(const std::string& CommandLine) {
     }
   }
   if (Log_And_End()) return true;
+  if (Headless) {
+    // An idle window nobody sees would wait forever: say what was missing.
+    std::cerr << "voduru: "
+              << (matched ? "the run of \"" + CommandLine + "\" reported nothing"
+                          : "no drive named in \"" + CommandLine + "\" is in the drive map")
+              << "; see 'voduru --help'\n";
+    EndProgram(kExitRunFailed);
+    return true;
+  }
   // Nothing was collected: the window stays open as an ordinary idle window.
   Unattended = false;
   return false;

@@ -5,6 +5,7 @@
 #include "app/shell.h"
 #include "ntfs/ntfs_geometry.h"
 #include "platform/nt.h"
+#include "platform/partitions.h"
 #include "platform/platform.h"
 #include "runtime/format.h"
 #include "runtime/run_error.h"
@@ -74,6 +75,23 @@ bool ReadBootSector() {
   return last <= 0 || ReadVolumeSector(last, probe);
 }
 
+// A drive that names a whole disk with a partition table: one line saying
+// so and one per partition, so the user can pick one in the drive map.
+bool Whole_Disk(const std::string& root) {
+  platform::PartitionTable table;
+  if (!platform::WholeDiskTable(root[0], table)) return false;
+  const platform::DriveEntry* entry = platform::FindDrive(root[0]);
+  const std::string path = entry != nullptr ? entry->path : std::string();
+  ReportError(root.substr(0, 2) + " " + path + " is a whole disk (" +
+              (table.kind == "dos"   ? std::string("MBR")
+               : table.kind == "gpt" ? "GPT"
+                                     : table.kind) +
+              "); pick a partition in the drive map: " + root.substr(0, 1) + "=" + path +
+              ",partition=N");
+  for (const std::string& line : platform::PartitionLines(table)) ReportLine("  " + line);
+  return true;
+}
+
 // Everything after a successful open ends here: the volume is closed and the
 // window put back, also when a run-time error cut the command short.
 void FinishCommand() {
@@ -141,9 +159,10 @@ void ViewMapSteps() {
   VolumeSession.FileSystemName = fsName;
   if (fsName.empty() && identifyError != nt::ERROR_UNRECOGNIZED_VOLUME) {
     // Nothing could be read at all: say so rather than call it unsupported.
-    ReportError("Unable to access " + root);
+    Unable_To_Access(root);
     return;
   }
+  if (fsName.empty() && Whole_Disk(root)) return;
   if (fsName.empty()) {
     // A readable volume the platform refuses: say why (an unknown kind, a
     // sector size other than 512 bytes, a damaged boot sector).
@@ -192,7 +211,8 @@ void ViewMapSteps() {
   w.BringToFront();
   Check4Errors();
   // The fragmented-files list, when shown, stands where the pie would go.
-  if (!w.IsVisible(Control::frmInuse)) Hooks().Show_PiChart();
+  // Nobody sees the pie of a run without a display.
+  if (!w.IsVisible(Control::frmInuse) && !Headless) Hooks().Show_PiChart();
 }
 
 }  // namespace

@@ -29,6 +29,14 @@ void Legend_Item(Integer Colour, const std::string& Text) {
   MapCanvas& canvas = PicMap();
   for (int j = 0; j < kSwatchSize; ++j)
     for (int i = 0; i < kSwatchSize; ++i) canvas.SetPixel(x + i, 3 + j, CheckerPixel(Colour, i, j));
+  // A thin grey frame keeps every swatch visible against the white picture
+  // ("Moving" is bright white itself); it lies in the gaps around the swatch.
+  for (int k = -1; k <= kSwatchSize; ++k) {
+    canvas.SetPixel(x + k, 2, kGray);
+    canvas.SetPixel(x + k, 3 + kSwatchSize, kGray);
+    canvas.SetPixel(x - 1, 3 + k, kGray);
+    canvas.SetPixel(x + kSwatchSize, 3 + k, kGray);
+  }
   // The print position is left at the last pixel set.
   MapCurrentX = x + (kSwatchSize - 1) + 3;
   MapCurrentY = 0;
@@ -39,6 +47,15 @@ void Legend_Item(Integer Colour, const std::string& Text) {
     MapCurrentX += canvas.TextWidth(Text);
   }
   if (LegendOnly == 0) Paint_Swatch(Colour);
+}
+
+Long Widest_Legend_Width(const std::function<int(const std::string&)>& textWidth) {
+  Long right = 0;
+  for (const char* word : {kLegendSys, kLegendFixed, kLegendFile, kLegendBigFile, kLegendCmprs,
+                           kLegendFrag, kLegendMoving, kLegendMoved, kLegendEmpty, kLegendPartial})
+    // As Legend_Item: 3 pixels, the swatch, 3 pixels, the word.
+    right += 3 + (kSwatchSize - 1) + 3 + textWidth(word);
+  return right;
 }
 
 void Draw_Legend_NTFS() {

@@ -267,14 +267,8 @@ void ViewFast() {
       }
     }
     const Long filesBefore = FileCount;
-    if (extend) {
-      if (info.IsDirectory != 0)
-        FolderTotal += 1;
-      else
-        FileCount += 1;
-    } else {
-      Tally_Fast(r, info, lengths, lcns);
-    }
+    // $Extend and its files are system objects: not counted as the user's.
+    if (!extend) Tally_Fast(r, info, lengths, lcns);
     if (r != 8) {
       if (r >= FirstUserRecord && info.HasAttributeList != 0 && info.Compressed == 0)
         AttrListCount += 1;

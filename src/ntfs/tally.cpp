@@ -182,11 +182,15 @@ void Tally_Record(Long Record, const RecordInfo& Info, const VbArray<Long>& Leng
 void Tally_Fast(Long Record, const RecordInfo& Info, const VbArray<Long>& Lengths,
                 const VbArray<Long>& Lcns) {
   const Integer n = Fragments_Of(Lengths, Lcns);
-  if (Info.IsDirectory != 0) {
-    FolderTotal += 1;
-  } else {
-    if (Info.Compressed != 0) CompressedCount += 1;
-    FileCount += 1;
+  // The counts are the user's: the system records below the first user
+  // record (the root folder among them) are not files of the user.
+  if (Record >= FirstUserRecord) {
+    if (Info.IsDirectory != 0) {
+      FolderTotal += 1;
+    } else {
+      if (Info.Compressed != 0) CompressedCount += 1;
+      FileCount += 1;
+    }
   }
   Count_Fragmented(Record, Info, n);
 }

@@ -4,6 +4,7 @@
 
 #include "volume/block_cache.h"
 #include "volume/clean_check.h"
+#include "platform/platform.h"
 #include "volume/error_state.h"
 #include "volume/report.h"
 
@@ -103,13 +104,19 @@ std::string FS_Name(const std::string& Root) {
 Long Disk_Size(const std::string& Root, Long& SectorsPerCluster) {
   nt::DWORD spc = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
   if (!nt::GetDiskFreeSpaceA(Root, &spc, &bytesPerSector, &freeClusters, &totalClusters)) {
-    ReportError("Unable to access " + Root);
+    Unable_To_Access(Root);
     return 0;
   }
   SectorsPerCluster = static_cast<int64_t>(spc);
   VolumeSession.FreeClusters = static_cast<int64_t>(freeClusters);
   VolumeSession.TotalClusters = static_cast<int64_t>(totalClusters);
   return SectorsPerCluster * VolumeSession.TotalClusters;
+}
+
+void Unable_To_Access(const std::string& Root) {
+  const std::string reason = platform::LastDriveFailure();
+  ReportError("Unable to access " + Root);
+  if (!reason.empty()) ReportError(Root.substr(0, 2) + " " + reason);
 }
 
 std::string Win_Version() {

@@ -72,6 +72,10 @@ std::string FS_Name(const std::string& Root);
 // Sectors per cluster x total clusters; stores FreeClusters and
 // TotalClusters. 0 after "Unable to access " & Root.
 Long Disk_Size(const std::string& Root, Long& SectorsPerCluster);
+// "Unable to access " & Root, then, when the system gave one, a line with
+// the drive, the path and the system's reason ("c: /x.img: No such file or
+// directory").
+void Unable_To_Access(const std::string& Root);
 std::string Win_Version();
 
 }  // namespace vr

@@ -6,17 +6,35 @@
 namespace vr::test {
 namespace {
 
-TEST(CommandLineParse, WordsWithoutALeadingLongOptionAreTheClassicText) {
+TEST(CommandLineParse, WordsWithoutALongOptionAreTheClassicText) {
   ParseResult r = ParseCommandLine({"/c", "/d"});
   ASSERT_TRUE(r.ok);
   EXPECT_FALSE(r.options.optionRun);
   EXPECT_EQ(r.options.classic, "/c /d");
 
-  // A long option after a classic word is part of the classic text.
-  r = ParseCommandLine({"/c", "--defrag", "d"});
-  ASSERT_TRUE(r.ok);
-  EXPECT_EQ(r.options.classic, "/c --defrag d");
-  EXPECT_TRUE(r.options.actions.empty());
+  // A long option anywhere makes an option line: "/c --drives MAP" is
+  // "--drives MAP /c", and "-x" stays a classic word.
+  r = ParseCommandLine({"/c", "--drives", "c=a.img", "-x", "--defrag", "d"});
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_TRUE(r.options.optionRun);
+  EXPECT_EQ(r.options.classic, "/c -x");
+  EXPECT_EQ(r.options.driveMap, "c=a.img");
+  ASSERT_EQ(r.options.actions.size(), 1u);
+  EXPECT_EQ(r.options.actions[0].letter, 'd');
+  r = ParseCommandLine({"/c", "--frobnicate"});
+  EXPECT_FALSE(r.ok) << "an unknown long option anywhere is refused";
+
+  // "-h" and "-?" ask for the help wherever they stand; they are no drives.
+  for (const auto& words : {std::vector<std::string>{"-h"}, std::vector<std::string>{"-?"},
+                            std::vector<std::string>{"/c", "-h"},
+                            std::vector<std::string>{"--drives", "c=a.img", "-?"}}) {
+    r = ParseCommandLine(words);
+    ASSERT_TRUE(r.ok);
+    EXPECT_TRUE(r.options.help) << words.back();
+  }
+  r = ParseCommandLine({"/h", "-hx"});
+  EXPECT_FALSE(r.options.help) << "\"/h\" is drive H";
+  EXPECT_EQ(r.options.classic, "/h -hx");
 
   r = ParseCommandLine({"  ", ""});
   ASSERT_TRUE(r.ok);

@@ -89,6 +89,48 @@ TEST_F(MapRenderTest, LegendSwatchesAndWordsAreDrawn) {
   EXPECT_GT(LegendX(kColorFixed), LegendX(kColorSys) + 10);
 }
 
+// The widest legend, a Defrag's on NTFS: each of its items has a framed,
+// visible swatch, and the last word ends inside the picture with a margin,
+// at both box sizes.
+TEST_F(MapRenderTest, DefragLegendShowsEveryFramedSwatchInsideThePicture) {
+  DefragMode = 1;
+  for (int box : {4, 5}) {
+    BoxSize = box;
+    BoxPitch = box + 1;
+    const QImage image = Render_Map_Image();
+    const QRgb white = qRgb(255, 255, 255);
+    int previous = -3;
+    for (int c : {kColorSys, kColorFixed, kColorFile, kColorBigFile, kColorCmprs, kColorFrag,
+                  kColorMoving, kColorMoved, kColorEmpty, kColorPartial}) {
+      const int x = LegendX(c);
+      EXPECT_GT(x, previous + 5) << "swatch " << c << " overlaps the item before";
+      previous = x;
+      EXPECT_EQ(image.pixel(x + 1, 3), Rgb(c)) << c;
+      EXPECT_EQ(image.pixel(x, 3), Rgb(c | 8)) << c;
+      // The frame: one grey pixel all round, so that even the bright white
+      // "Moving" stands out from the picture.
+      for (int k = -1; k <= 5; ++k) {
+        EXPECT_EQ(image.pixel(x + k, 2), Rgb(kGray)) << c << " top " << k;
+        EXPECT_EQ(image.pixel(x + k, 8), Rgb(kGray)) << c << " bottom " << k;
+        EXPECT_EQ(image.pixel(x - 1, 3 + k), Rgb(kGray)) << c << " left " << k;
+        EXPECT_EQ(image.pixel(x + 5, 3 + k), Rgb(kGray)) << c << " right " << k;
+      }
+      EXPECT_NE(Rgb(kGray), white);
+    }
+    // The word "Partial" ends before the right edge, with a margin.
+    const MapCanvasQt measure(image.width(), image.height());
+    const int end = LegendX(kColorPartial) + 4 + 3 + measure.TextWidth("Partial");
+    EXPECT_LE(end + 4, image.width()) << "box size " << box;
+    int inked = 0;
+    for (int y = 0; y < 12; ++y)
+      for (int x = end - 3; x < image.width(); ++x) inked += image.pixel(x, y) != white;
+    EXPECT_GT(inked, 0) << "the last word is drawn";
+    for (int y = 0; y < 12; ++y)
+      for (int x = end + 2; x < image.width(); ++x)
+        EXPECT_EQ(image.pixel(x, y), white) << "nothing beyond the last word at " << x;
+  }
+}
+
 TEST_F(MapRenderTest, LargeFontsGiveTheLargerPicture) {
   BoxSize = 5;
   BoxPitch = 6;

@@ -3,11 +3,13 @@
 // folder; skipped when it is not there.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "support/fat_fixtures.h"
 #include "support/volume_images.h"
 
 namespace vr::test {
@@ -25,13 +27,15 @@ class ProcessTest : public ::testing::Test {
     home = testsupport::TempPath("home");
     std::filesystem::create_directories(home);
   }
-  // Runs the program with `args`; standard output only in `out`.
-  int Run(const std::string& args, std::string& out) {
+  // Runs the program with `args` and no display; standard output only in
+  // `out`. A run that does not end within `seconds` is killed (status 124).
+  int Run(const std::string& args, std::string& out, int seconds = 60) {
     const std::string errFile = home + "/stderr.txt";
-    const std::string command = "(env VODURU_HOME=" + testsupport::ShellQuote(home) +
-                                " QT_QPA_PLATFORM=offscreen VODURU_DRIVES= timeout 60 " +
-                                testsupport::ShellQuote(program.string()) + " " + args + " 2>" +
-                                testsupport::ShellQuote(errFile) + ")";
+    const std::string command =
+        "(env -u DISPLAY -u WAYLAND_DISPLAY VODURU_HOME=" + testsupport::ShellQuote(home) +
+        " QT_QPA_PLATFORM=offscreen VODURU_DRIVES= timeout " + std::to_string(seconds) + " " +
+        testsupport::ShellQuote(program.string()) + " " + args + " 2>" +
+        testsupport::ShellQuote(errFile) + ")";
     const int status = testsupport::RunCommand(command, out);
     std::ifstream in(errFile);
     std::stringstream s;
@@ -93,6 +97,66 @@ TEST_F(ProcessTest, ClassicRunWritesItsLogAndEnds) {
   EXPECT_EQ(log.str().rfind("Drive=c: [LOGGED]  FS=FAT\r\n", 0), 0u) << log.str();
 }
 
+// Without a display nothing may wait for a window nobody sees: each run
+// ends on its own (well inside the timeout) with one line on standard error.
+TEST_F(ProcessTest, HeadlessRunsWithNothingToDoEndAtOnce) {
+  const std::string image = FatImage("HEADLESS");
+  std::string out;
+  struct Case {
+    std::string args;
+    std::string says;
+  };
+  const Case cases[] = {
+      {"", "no display for the main window"},
+      {"--drives '' /c /d", "no drive named in \"/c /d\" is in the drive map"},
+      {"--drives " + testsupport::ShellQuote("c=" + image) + " /q",
+       "no drive named in \"/q\" is in the drive map"},
+      {"/q", "no drive named in \"/q\""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Run(c.args, out, 20), 1) << c.args;
+    EXPECT_NE(err.find(c.says), std::string::npos) << c.args << ": " << err;
+    EXPECT_NE(err.find("voduru --help"), std::string::npos) << c.args << ": " << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << c.args << ": " << err;
+    EXPECT_EQ(out, "") << c.args;
+  }
+  EXPECT_FALSE(std::filesystem::exists(home + "/VODURU.LOG"));
+  for (const char* help : {"-h", "'-?'", "/c -h"}) {
+    EXPECT_EQ(Run(help, out, 20), 0) << help;
+    EXPECT_NE(out.find("--checked-view X"), std::string::npos) << help;
+  }
+}
+
+// A long option anywhere makes the whole line an option command line.
+TEST_F(ProcessTest, LongOptionAfterDriveLettersIsRead) {
+  const std::string image = FatImage("ANYWHERE");
+  std::string out;
+  EXPECT_EQ(Run("/c --drives " + testsupport::ShellQuote("c=" + image), out), 1);
+  EXPECT_NE(out.find("Drive=c: [ANYWHERE]  FS=FAT\n"), std::string::npos) << out << err;
+  EXPECT_TRUE(std::filesystem::exists(home + "/VODURU.LOG"));
+}
+
+// A drive that cannot be read says so once, then why, in the system's words.
+TEST_F(ProcessTest, UnreadableImagesSayWhatWentWrongOnce) {
+  const std::string tiny = testsupport::TempPath("tiny.img");
+  ASSERT_TRUE(testsupport::WriteFileBytes(tiny, std::vector<uint8_t>(100, 0)));
+  struct Case {
+    std::string path, reason;
+  };
+  const Case cases[] = {{home + "/nope.img", "No such file or directory"},
+                        {home, "Is a directory"},
+                        {tiny, "too short for a boot sector"}};
+  for (const Case& c : cases) {
+    std::string out;
+    EXPECT_EQ(Run("--drives " + testsupport::ShellQuote("c=" + c.path) + " --fast-view c", out), 1);
+    const std::string expected = "Unable to access c:\\\nc: " + c.path + ": ";
+    EXPECT_EQ(out.rfind(expected, 0), 0u) << out;
+    EXPECT_NE(out.find(c.reason), std::string::npos) << out;
+    // Nothing else, and nothing twice.
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2) << out;
+  }
+}
+
 TEST_F(ProcessTest, DriveOutsideTheMapIsRefused) {
   const std::string image = FatImage("ONLYD");
   std::string out;
@@ -101,6 +165,76 @@ TEST_F(ProcessTest, DriveOutsideTheMapIsRefused) {
   EXPECT_EQ(status, 1);
   EXPECT_NE(err.find("no drive c:"), std::string::npos) << err;
   EXPECT_EQ(out.find("Drive="), std::string::npos);
+}
+
+// Whole disks made by sfdisk holding a FAT16 and an NTFS volume: each
+// partition viewed through `partition=N` reports as the volume's own image
+// does, and the whole disk without a choice lists its partitions.
+class WholeDiskProcessTest : public ProcessTest, public ::testing::WithParamInterface<std::string> {
+ protected:
+  // The lines of each drive's run, the drive letter made "x".
+  static std::vector<std::string> Runs(const std::string& out) {
+    std::vector<std::string> runs;
+    size_t at = out.find("Drive=");
+    while (at != std::string::npos) {
+      const size_t next = out.find("Drive=", at + 1);
+      std::string run = out.substr(at, next == std::string::npos ? next : next - at);
+      run[6] = 'x';
+      runs.push_back(run);
+      at = next;
+    }
+    return runs;
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Tables, WholeDiskProcessTest, ::testing::Values("dos", "gpt"),
+                         [](const ::testing::TestParamInfo<std::string>& p) {
+                           return p.param == "dos" ? std::string("Mbr") : std::string("Gpt");
+                         });
+
+TEST_P(WholeDiskProcessTest, PartitionsReportAsTheirOwnImages) {
+  if (testsupport::FindTool("sfdisk").empty()) GTEST_SKIP() << "sfdisk not installed";
+  const std::string fat = testsupport::TempPath("whole-fat16.img");
+  testsupport::BuildFat16Fixture(fat);
+  const std::string ntfs = testsupport::TempPath("whole-ntfs.img");
+  std::string error;
+  ASSERT_TRUE(testsupport::MakeNtfsImage(ntfs, 8, 4096, "WHOLE", error)) << error;
+  const std::string disk = testsupport::TempPath("whole-" + GetParam() + ".img");
+  const bool gpt = GetParam() == "gpt";
+  const std::string data = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+  std::vector<uint64_t> starts;
+  ASSERT_TRUE(testsupport::MakeWholeDisk(disk, GetParam(), {fat, ntfs},
+                                         {gpt ? data : "6", gpt ? data : "7"}, starts, error))
+      << error;
+
+  std::string out;
+  const std::string map =
+      "c=" + fat + ";d=" + disk + ",partition=1;e=" + ntfs + ";f=" + disk + ",partition=2";
+  EXPECT_EQ(Run("--drives " + testsupport::ShellQuote(map) +
+                    " --fast-view c --fast-view d --fast-view e --fast-view f",
+                out),
+            0)
+      << out << err;
+  const std::vector<std::string> runs = Runs(out);
+  ASSERT_EQ(runs.size(), 4u) << out;
+  EXPECT_NE(runs[0].find("FS=FAT"), std::string::npos) << runs[0];
+  EXPECT_NE(runs[0].find("File/Folder chains="), std::string::npos) << runs[0];
+  EXPECT_EQ(runs[1], runs[0]);
+  EXPECT_NE(runs[2].find("FS=NTFS"), std::string::npos) << runs[2];
+  EXPECT_NE(runs[2].find("Files="), std::string::npos) << runs[2];
+  EXPECT_EQ(runs[3], runs[2]);
+
+  EXPECT_EQ(Run("--drives " + testsupport::ShellQuote("c=" + disk) + " --fast-view c", out), 1);
+  const std::string says = "c: " + disk + " is a whole disk (" + (gpt ? "GPT" : "MBR") +
+                           "); pick a partition in the drive map: c=" + disk + ",partition=N\n";
+  EXPECT_EQ(out.rfind(says, 0), 0u) << out;
+  EXPECT_NE(out.find("\n  partition=1  start=" + std::to_string(starts[0]) + "  sectors="),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\n  partition=2  start=" + std::to_string(starts[1]) + "  sectors=16384"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("Unsupported File System"), std::string::npos) << out;
 }
 
 }  // namespace

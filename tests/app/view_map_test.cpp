@@ -221,12 +221,16 @@ TEST_F(ViewMapTest, SharedNtfsWithLargeClustersIsRefusedButExclusiveIsMapped) {
 }
 
 TEST_F(ViewMapTest, MissingOrUnreadableImageCannotBeAccessed) {
-  Map(Image("does-not-exist.img"));
-  EXPECT_EQ(Run(), (std::vector<std::string>{"Unable to access c:\\"}));
+  // The described line, then one with the path and the system's reason.
+  const std::string missing = Image("does-not-exist.img");
+  Map(missing);
+  EXPECT_EQ(Run(), (std::vector<std::string>{"Unable to access c:\\",
+                                             "c: " + missing + ": No such file or directory"}));
   const std::string dir = Image("a-folder");
   std::filesystem::create_directories(dir);
   Map(dir);
-  EXPECT_EQ(Run(), (std::vector<std::string>{"Unable to access c:\\"}));
+  EXPECT_EQ(Run(),
+            (std::vector<std::string>{"Unable to access c:\\", "c: " + dir + ": Is a directory"}));
   EXPECT_TRUE(shown.empty());
 }
 

@@ -427,22 +427,36 @@ TEST_F(NtfsScanOnFixture, ExclusiveVolumeLeavesPagefileMovable) {
   Set_Ntfs_Window(nullptr);
 }
 
-TEST_F(NtfsScanOnFixture, FastViewCountsEveryRecordInUse) {
-  // Independent count: base records in use that carry a name.
+TEST_F(NtfsScanOnFixture, FastViewCountsTheUsersRecords) {
+  // Independent count: base records in use from the first user record up
+  // that carry a name, $Extend (record 11) and the files in it aside.
   ntfs_volume* vol = ntfs_mount(Image().c_str(), NTFS_MNT_RDONLY);
   ASSERT_NE(vol, nullptr);
-  int64_t files = 0, folders = 0;
+  int64_t files = 0, folders = 0, system = 0;
   const int64_t records = vol->mft_na->initialized_size / vol->mft_record_size;
   for (int64_t r = 0; r < records; ++r) {
     ntfs_inode* ni = ntfs_inode_open(vol, r);
     if (ni == nullptr) continue;
     const bool base = ni->mrec->base_mft_record == 0 && (ni->mrec->flags & MFT_RECORD_IN_USE);
     if (base && ntfs_attr_exist(ni, AT_FILE_NAME, AT_UNNAMED, 0)) {
-      ntfs_attr_exist(ni, AT_INDEX_ROOT, NTFS_INDEX_I30, 4) ? ++folders : ++files;
+      ntfs_attr_search_ctx* ctx = ntfs_attr_get_search_ctx(ni, nullptr);
+      ASSERT_NE(ctx, nullptr);
+      ASSERT_EQ(ntfs_attr_lookup(AT_FILE_NAME, AT_UNNAMED, 0, CASE_SENSITIVE, 0, nullptr, 0, ctx),
+                0);
+      const auto* name = reinterpret_cast<const FILE_NAME_ATTR*>(
+          reinterpret_cast<const uint8_t*>(ctx->attr) + le16_to_cpu(ctx->attr->value_offset));
+      const int64_t parent = MREF_LE(name->parent_directory);
+      ntfs_attr_put_search_ctx(ctx);
+      if (r < 11 || r == 11 || parent == 11) {
+        ++system;
+      } else {
+        ntfs_attr_exist(ni, AT_INDEX_ROOT, NTFS_INDEX_I30, 4) ? ++folders : ++files;
+      }
     }
     ntfs_inode_close(ni);
   }
   ntfs_umount(vol, FALSE);
+  ASSERT_GT(system, 11);  // $MFT .. $Extend and the files in $Extend exist and are left out
   const LibVolume lib = ReadWithLibntfs(Image());
   int64_t fragmented = 0;
   for (const auto& [mref, f] : lib.files)

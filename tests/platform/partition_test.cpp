@@ -89,14 +89,20 @@ TEST(PartitionDeviceTest, DriveMapEntriesPickAPartitionOrAnOffset) {
 // partition 2, under each kind of partition table.
 class WholeDiskTest : public ::testing::TestWithParam<std::string> {
  protected:
+  // The two volumes are built once; each test gets a fresh disk of them.
   void SetUp() override {
     platform::ResetPlatform();
     if (testsupport::FindTool("sfdisk").empty()) GTEST_SKIP() << "sfdisk not installed";
-    fat_ = testsupport::TempPath("part-fat16.img");
-    testsupport::BuildFat16Fixture(fat_);
-    ntfs_ = testsupport::TempPath("part-ntfs.img");
+    static std::string fat, ntfs;
     std::string error;
-    ASSERT_TRUE(testsupport::MakeNtfsImage(ntfs_, 8, 4096, "PARTNTFS", error)) << error;
+    if (fat.empty()) {
+      fat = testsupport::TempPath("part-fat16.img");
+      testsupport::BuildFat16Fixture(fat);
+      ntfs = testsupport::TempPath("part-ntfs.img");
+      ASSERT_TRUE(testsupport::MakeNtfsImage(ntfs, 8, 4096, "PARTNTFS", error)) << error;
+    }
+    fat_ = fat;
+    ntfs_ = ntfs;
     disk_ = testsupport::TempPath("disk-" + GetParam() + ".img");
     const bool gpt = GetParam() == "gpt";
     const std::string data = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";

@@ -45,6 +45,17 @@ void QtMessages(QtMsgType type, const QMessageLogContext&, const QString& messag
   std::cerr << message.toStdString() << "\n";
 }
 
+// True when the windows cannot be seen: Qt is told to draw off screen, or
+// there is neither an X nor a Wayland display.
+bool NoDisplay() {
+  const char* qpa = std::getenv("QT_QPA_PLATFORM");
+  if (qpa != nullptr && *qpa != '\0') {
+    const std::string name = qpa;
+    return name.rfind("offscreen", 0) == 0 || name.rfind("minimal", 0) == 0;
+  }
+  return !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY");
+}
+
 }  // namespace
 
 int RunVoduru(int argc, char** argv) {
@@ -62,14 +73,22 @@ int RunVoduru(int argc, char** argv) {
     return kExitOk;
   }
   Launch = parsed.options;
+  const bool noDisplay = NoDisplay();
+  Headless = noDisplay && Launch.screenshot.empty();
+  // Without a display a main window with nothing to do would wait forever
+  // for a user who cannot see it.
+  if (Headless && !HasCommandLine()) {
+    std::cerr << "voduru: no display for the main window and no drive to run; see 'voduru "
+                 "--help'\n";
+    return kExitRunFailed;
+  }
   if (!Load_Drive_Map()) return kExitBadCommandLine;
   platform::RegisterBuiltinDrivers();
   Install_Map_Scans();
   if (!Launch.viewer.empty()) return Run_Viewer_Requests(Launch.viewer, std::cout, std::cerr);
 
   // Without a display the windows are drawn off screen.
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  if (noDisplay) setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
   qInstallMessageHandler(QtMessages);
   QApplication app(argc, argv);

@@ -6,6 +6,7 @@
 
 #include "app/qt/palette_image.h"
 #include "app/qt/qt_palette.h"
+#include "map/legend.h"
 #include "map/map_geometry.h"
 #include "map/repaint.h"
 
@@ -13,20 +14,33 @@ namespace vr {
 namespace {
 
 const QRgb kBackground = qRgb(255, 255, 255);
+// Pixels kept free to the right of the widest legend.
+constexpr int kLegendMargin = 6;
 
-QFont Legend_Font() {
+// The legend's font: 10 pixels high, or smaller when the family Qt picked
+// is so wide that the widest legend would not fit the picture.
+QFont Legend_Font(int width) {
   QFont font;
-  font.setPixelSize(10);
-  return font;
+  for (int pixels = 10;; --pixels) {
+    font.setPixelSize(pixels);
+    const QFontMetrics metrics(font);
+    const Long right = Widest_Legend_Width([&](const std::string& word) {
+      return metrics.horizontalAdvance(QString::fromStdString(word));
+    });
+    if (pixels <= 6 || right + kLegendMargin <= width) return font;
+  }
 }
 
 }  // namespace
 
 MapCanvasQt::MapCanvasQt() : MapCanvasQt(MapWidth(), MapHeight()) {}
 
-MapCanvasQt::MapCanvasQt(int width, int height) : font_(Legend_Font()) { Resize(width, height); }
+MapCanvasQt::MapCanvasQt(int width, int height) : font_(Legend_Font(width)) {
+  Resize(width, height);
+}
 
 void MapCanvasQt::Resize(int width, int height) {
+  font_ = Legend_Font(width);
   image_ = QImage(width > 0 ? width : 1, height > 0 ? height : 1, QImage::Format_RGB32);
   image_.fill(kBackground);
   Changed();

@@ -7,6 +7,7 @@
 
 #include "app/qt/guard.h"
 #include "app/qt/qt_palette.h"
+#include "app/shell.h"
 
 namespace vr {
 
@@ -27,7 +28,9 @@ NTBrimMapDialog::NTBrimMapDialog(MapKind kind, const QString& caption, QWidget* 
   canvas_ = QPixmap(size());
   canvas_.fill(QtColour(kWhite));
   timer1_.setSingleShot(true);
-  timer1_.setInterval(100);
+  // The pause lets the window appear before the work starts; without a
+  // display nobody waits for it.
+  timer1_.setInterval(Headless ? 0 : 100);
   connect(&timer1_, &QTimer::timeout, this, [this] { Guard([this] { logic_.Timer1_Timer(); }); });
 }
 
@@ -67,6 +70,10 @@ void NTBrimMapDialog::DrawText(int left, int top, const std::string& text, int c
   p.drawText(QRect(left, top, width() - left, height() - top),
              Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, t);
   drawn_ << t;
+}
+
+void NTBrimMapDialog::Update() {
+  if (!Headless) repaint();
 }
 
 void NTBrimMapDialog::paintEvent(QPaintEvent*) {

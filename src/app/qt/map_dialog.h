@@ -27,7 +27,7 @@ class NTBrimMapDialog : public QDialog, public MapWindowPort {
   int TextWidth(const std::string& text) const override;
   void FillBox(int x, int y, int width, int height, int colour) override;
   void DrawText(int left, int top, const std::string& text, int colour) override;
-  void Update() override { repaint(); }
+  void Update() override;
   // MapWindowPort
   void Unload() override;
 

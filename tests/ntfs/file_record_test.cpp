@@ -417,6 +417,8 @@ struct LengthCase {
   const char* what;
   uint32_t length;
 };
+// Test listings show the case, not its bytes.
+void PrintTo(const LengthCase& c, std::ostream* os) { *os << c.what; }
 class DamagedLength : public FileRecord, public testing::WithParamInterface<LengthCase> {};
 
 TEST_P(DamagedLength, AttributeLengthOutsideTheRecordIsSkip) {

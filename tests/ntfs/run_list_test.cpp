@@ -50,6 +50,10 @@ struct SignCase {
   int width;
   int64_t delta;
 };
+// Test listings show the case, not its bytes.
+void PrintTo(const SignCase& c, std::ostream* os) {
+  *os << "width " << c.width << ", delta " << c.delta;
+}
 class RunListSign : public RunList, public testing::WithParamInterface<SignCase> {};
 
 TEST_P(RunListSign, NegativeDeltaOfEachWidthFromItsTopBit) {
@@ -278,6 +282,9 @@ struct WidthCase {
   int width;
   std::vector<uint8_t> bytes;
 };
+void PrintTo(const WidthCase& c, std::ostream* os) {
+  *os << "value " << c.value << ", width " << c.width;
+}
 class PutNumWidth : public RunList, public testing::WithParamInterface<WidthCase> {};
 
 TEST_P(PutNumWidth, SmallestSignedWidth) {

@@ -35,6 +35,8 @@ std::string FixtureName(Fixture f) {
     default: return "Fat16DefaultReserved";
   }
 }
+// Test listings show the volume, not its enum bytes.
+void PrintTo(Fixture f, std::ostream* os) { *os << FixtureName(f); }
 
 // Each standard volume is built once per test program and removed at exit.
 const ts::FatVolume& Volume(Fixture f) {

@@ -4,6 +4,7 @@
 
 #include "map/map_colors.h"
 #include "map/runs.h"
+#include "volume/cluster_claims.h"
 #include "volume/session.h"
 #include "volume/shared_state.h"
 
@@ -12,17 +13,11 @@ namespace {
 
 constexpr int kDosSystem = 0x04;
 
-// Sets the bits of clusters Start .. Start + Length - 1 in ComputedBitmap.
-// A run that leaves the bitmap is a subscript error, as any bad index is.
-void Mark_Bits(Long Start, Long Length) {
-  for (int64_t c = Start.Value(); c < int64_t{Start.Value()} + Length.Value(); ++c) {
-    if (c % 8 == 0 && int64_t{Start.Value()} + Length.Value() - c >= 8) {
-      ComputedBitmap(c / 8) = 0xFF;
-      c += 7;
-    } else {
-      ComputedBitmap(c / 8) |= static_cast<uint8_t>(1u << (c % 8));
-    }
-  }
+// Claims clusters Start .. Start + Length - 1 in ComputedBitmap; keeps the
+// first fault met (a cluster claimed before, or a run outside the bitmap).
+void Mark_Bits(Long Start, Long Length, int64_t& Fault) {
+  const int64_t got = Claim_Run(ComputedBitmap, Start.Value(), Length.Value());
+  if (got != kClaimFree && Fault == kClaimFree) Fault = got;
 }
 
 // 1 plus every segment that does not start where the one before ends.
@@ -44,23 +39,25 @@ int Segment_Color(const RecordInfo& Info, bool Unmovable) {
   return kColorFile;
 }
 
-void Mark_Segments(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns, const RecordInfo& Info,
-                   bool Unmovable) {
+int64_t Mark_Segments(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns,
+                      const RecordInfo& Info, bool Unmovable) {
   const int64_t count = Lengths.UBound();
-  if (count < 1) return;
+  int64_t fault = kClaimFree;
+  if (count < 1) return fault;
   const int colour = Segment_Color(Info, Unmovable);
   const bool marking = VolumeSession.SharedMode == 0;
   if (Fragments(Lengths, Lcns) == 1) {
     Long total = 0;
     for (int64_t i = 1; i <= count; ++i) total += Lengths(i);
-    if (marking) Mark_Bits(Lcns(1), total);
+    if (marking) Mark_Bits(Lcns(1), total, fault);
     Redraw_BBBB(total, Lcns(1), colour);
-    return;
+    return fault;
   }
   for (int64_t i = 1; i <= count; ++i) {
-    if (marking) Mark_Bits(Lcns(i), Lengths(i));
+    if (marking) Mark_Bits(Lcns(i), Lengths(i), fault);
     Redraw_BBBB(Lengths(i), Lcns(i), Unmovable ? colour : kColorFrag);
   }
+  return fault;
 }
 
 }  // namespace vr

@@ -2,6 +2,8 @@
 // computed bitmap that the bitmap check compares with the volume's own.
 #pragma once
 
+#include <cstdint>
+
 #include "ntfs/record_info.h"
 #include "runtime/checked.h"
 #include "runtime/vb_array.h"
@@ -17,8 +19,10 @@ int Segment_Color(const RecordInfo& Info, bool Unmovable);
 // count; nothing when there are none). A file in one fragment is painted as
 // one run in its category colour; the segments of a fragmented file are
 // painted Frag, unless the file is unmovable. The computed bitmap is not
-// kept in SharedMode.
-void Mark_Segments(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns, const RecordInfo& Info,
-                   bool Unmovable);
+// kept in SharedMode. Returns the first cluster that was marked already (a
+// cross-link), kClaimOutside for a run beyond the computed bitmap, else
+// kClaimFree (volume/cluster_claims.h); the painting happens either way.
+int64_t Mark_Segments(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns,
+                      const RecordInfo& Info, bool Unmovable);
 
 }  // namespace vr

@@ -4,7 +4,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test demo bench format clean
+.PHONY: all deps configure build test demo bench damage format clean
 
 all: build
 
@@ -28,6 +28,11 @@ bench: build
 	$(BUILD)/bench/bench_ntfs_decode
 	$(BUILD)/bench/bench_fat_scan
 	$(BUILD)/bench/bench_ntfs_scan
+
+# The damaged-volume campaign (not run by CI): 2000 damaged images, every
+# view on each, at low priority.
+damage: build
+	nice -n 10 $(BUILD)/damage/damage_campaign 2000
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -45,19 +45,22 @@ int64_t Mark_Segments(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns,
   int64_t fault = kClaimFree;
   if (count < 1) return fault;
   const int colour = Segment_Color(Info, Unmovable);
-  const bool marking = VolumeSession.SharedMode == 0;
+  // Shared, the computed bitmap only serves the cross-link test: moves made
+  // through the file system would free a shared cluster all the same.
+  const bool shared = VolumeSession.SharedMode != 0;
+  const bool marking = !shared || ComputedBitmap.size() > 0;
   if (Fragments(Lengths, Lcns) == 1) {
     Long total = 0;
     for (int64_t i = 1; i <= count; ++i) total += Lengths(i);
     if (marking) Mark_Bits(Lcns(1), total, fault);
     Redraw_BBBB(total, Lcns(1), colour);
-    return fault;
+    return shared && fault == kClaimOutside ? kClaimFree : fault;
   }
   for (int64_t i = 1; i <= count; ++i) {
     if (marking) Mark_Bits(Lcns(i), Lengths(i), fault);
     Redraw_BBBB(Lengths(i), Lcns(i), Unmovable ? colour : kColorFrag);
   }
-  return fault;
+  return shared && fault == kClaimOutside ? kClaimFree : fault;
 }
 
 }  // namespace vr

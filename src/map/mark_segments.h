@@ -18,9 +18,9 @@ int Segment_Color(const RecordInfo& Info, bool Unmovable);
 // Paints and marks the segments of one record (1-based lists trimmed to 0 ..
 // count; nothing when there are none). A file in one fragment is painted as
 // one run in its category colour; the segments of a fragmented file are
-// painted Frag, unless the file is unmovable. The computed bitmap is not
-// kept in SharedMode. Returns the first cluster that was marked already (a
-// cross-link), kClaimOutside for a run beyond the computed bitmap, else
+// painted Frag, unless the file is unmovable. In SharedMode the computed
+// bitmap serves the cross-link test only, and only when it is sized. Returns the first cluster that
+// was marked already (a cross-link), kClaimOutside for a run beyond the computed bitmap, else
 // kClaimFree (volume/cluster_claims.h); the painting happens either way.
 int64_t Mark_Segments(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns,
                       const RecordInfo& Info, bool Unmovable);

@@ -7,6 +7,7 @@
 #include "map/map_colors.h"
 #include "map/map_fixture.h"
 #include "map/paint.h"
+#include "volume/cluster_claims.h"
 
 namespace vr::test {
 namespace {
@@ -91,13 +92,31 @@ TEST_F(MarkSegmentsTest, BitsAcrossByteBoundaries) {
   EXPECT_EQ(ComputedBitmap(3), 0x00);
 }
 
-TEST_F(MarkSegmentsTest, SharedModeLeavesTheComputedBitmapAlone) {
+TEST_F(MarkSegmentsTest, SharedModeLeavesAnUnsizedComputedBitmapAlone) {
   VolumeSession.SharedMode = -1;
-  ComputedBitmap.ReDim(0);  // not sized in shared mode
+  ComputedBitmap.ReDim(0);
   auto [lengths, lcns] = Segments({{700, 4}, {800, 1}});
-  Mark_Segments(lengths, lcns, File(5), false);
+  EXPECT_EQ(Mark_Segments(lengths, lcns, File(5), false), kClaimFree);
   EXPECT_EQ(ComputedBitmap(0), 0);
   EXPECT_EQ(Stored(702), kColorFrag);
+}
+
+// A cluster claimed twice is reported (the first such cluster), in shared
+// mode too; the painting is done either way; a run past the bitmap is
+// reported as outside it.
+TEST_F(MarkSegmentsTest, ClustersClaimedTwiceAreReported) {
+  for (const Integer shared : {Integer(0), Integer(-1)}) {
+    SCOPED_TRACE(shared);
+    VolumeSession.SharedMode = shared;
+    ComputedBitmap.ReDim(200);
+    auto [l1, s1] = Segments({{20, 4}});
+    EXPECT_EQ(Mark_Segments(l1, s1, File(4), false), kClaimFree);
+    auto [l2, s2] = Segments({{10, 12}, {30, 2}});
+    EXPECT_EQ(Mark_Segments(l2, s2, File(14), false), 20);
+    EXPECT_EQ(Stored(10), kColorFrag);
+    auto [l3, s3] = Segments({{8 * 201 - 2, 4}});
+    EXPECT_EQ(Mark_Segments(l3, s3, File(4), false), shared != 0 ? kClaimFree : kClaimOutside);
+  }
 }
 
 TEST_F(MarkSegmentsTest, RecordWithoutSegmentsPaintsNothing) {

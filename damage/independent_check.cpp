@@ -18,6 +18,7 @@
 extern "C" {
 #include <ntfs-3g/attrib.h>
 #include <ntfs-3g/inode.h>
+#include <ntfs-3g/mft.h>
 #include <ntfs-3g/runlist.h>
 #include <ntfs-3g/volume.h>
 }
@@ -60,6 +61,13 @@ bool NtfsReaderSaysSound(const std::vector<uint8_t>& image, std::string& why) {
     ntfs_inode* ni = ntfs_inode_open(vol, static_cast<MFT_REF>(n));
     if (ni == nullptr) {
       if (n < 16) continue;  // reserved records need not be files
+      // libntfs-3g opens base records only; an extension record is read raw.
+      MFT_RECORD* m = nullptr;
+      const bool extension =
+          ntfs_file_record_read(vol, static_cast<MFT_REF>(n), &m, nullptr) == 0 &&
+          m->base_mft_record != 0;
+      free(m);
+      if (extension) continue;
       why = "record " + std::to_string(n) + " in use does not open";
       return false;
     }

@@ -102,7 +102,8 @@ TEST_F(DamagedNtfs, ClustersClaimedByTwoFilesAreCrosslinked) {
   // The walk meets either file first; the second one is the cross-link.
   const std::string a = "Crosslinked " + std::to_string(link.victim) + " " + link.victimName;
   const std::string b = "Crosslinked " + std::to_string(link.owner) + " " + link.ownerName;
-  for (const Mode& mode : {kCheckedExclusive, kFastExclusive, kDefrag}) {
+  for (const Mode& mode :
+       {kCheckedExclusive, kCheckedShared, kFastExclusive, kFastShared, kDefrag}) {
     SCOPED_TRACE(mode.name);
     const HeadlessRun run = Run(image, mode);
     EXPECT_TRUE(run.failed);

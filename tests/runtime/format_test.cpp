@@ -28,7 +28,10 @@ TEST(Format, PicturesOfTheMessages) {
 // written as the Latin-1 characters the low bytes stand for.
 TEST(Format, NamesFromAVolumeArePrintable) {
   EXPECT_EQ(Printable("report.doc"), "report.doc");
-  EXPECT_EQ(Printable(std::string("a\x07\x00b\x7F", 5)), "a??b?");
+  EXPECT_EQ(Printable(std::string("a\x07\x00"
+                                  "b\x7F",
+                                  5)),
+            "a??b?");
   EXPECT_EQ(Printable("caf\xE9"), "caf\xC3\xA9");
   EXPECT_EQ(Printable(""), "");
 }

@@ -382,7 +382,8 @@ TEST_F(ClusterMapOnImage, HealthyVolumeHasEveryClusterOwnedOnce) {
   std::string kinds;
   for (const std::string& k : lib_.kinds) kinds += k + "; ";
   RecordProperty("non-resident attribute kinds", kinds);
-  for (const char* kind : {"data", "named data", "$I30 index", "$MFT bitmap"})
+  for (const char* kind :
+       {"data", "named data", "$I30 index", "$MFT bitmap", "attribute list", "security descriptor"})
     EXPECT_EQ(lib_.kinds.count(kind), 1u) << kind << " not among " << kinds;
   EXPECT_EQ(Excess(), 0);
   EXPECT_EQ(Lines(), std::vector<std::string>{});

@@ -6,7 +6,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test demo bench install format clean
+.PHONY: all deps configure build test demo bench install damage format clean
 
 all: build
 
@@ -38,6 +38,11 @@ bench: build
 	$(BUILD)/bench/bench_ntfs_scan
 	$(BUILD)/bench/bench_tools
 	$(BUILD)/bench/bench_startup
+
+# The damaged-volume campaign (not run by CI): 2000 damaged images, every
+# view on each, at low priority.
+damage: build
+	nice -n 10 $(BUILD)/damage/damage_campaign 2000
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

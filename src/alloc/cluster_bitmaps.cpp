@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 
+#include "alloc/cluster_claims.h"
 #include "volume/session.h"
 
 namespace vr {
@@ -62,9 +63,18 @@ void Mark_Runs(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns) {
   for (int64_t i = 1; i <= count; ++i) Mark_Run(Lcns(i), Lengths(i));
 }
 
-void Mark_Segments_Used(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns) {
-  if (VolumeSession.SharedMode != 0) return;
-  for (int64_t i = 1; i <= Lengths.UBound(); ++i) Mark_Used(ComputedBitmap, Lcns(i), Lengths(i));
+int64_t Mark_Segments_Used(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns) {
+  // Shared, moves made through the file system would free a shared cluster
+  // all the same, so the cross-link test runs there too when the bitmap is
+  // sized.
+  const bool shared = VolumeSession.SharedMode != 0;
+  int64_t fault = kClaimFree;
+  if (shared && ComputedBitmap.size() == 0) return fault;
+  for (int64_t i = 1; i <= Lengths.UBound(); ++i) {
+    const int64_t got = Claim_Run(ComputedBitmap, Lcns(i).Value(), Lengths(i).Value());
+    if (got != kClaimFree && fault == kClaimFree) fault = got;
+  }
+  return shared && fault == kClaimOutside ? kClaimFree : fault;
 }
 
 }  // namespace vr

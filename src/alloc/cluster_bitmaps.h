@@ -3,6 +3,8 @@
 // marking runs, and the free clusters of the MFT zone.
 #pragma once
 
+#include <cstdint>
+
 #include "runtime/checked.h"
 #include "runtime/vb_array.h"
 
@@ -32,10 +34,12 @@ void Mark_Run(Long Start, Long Length);
 // Mark_Run for every segment 1 .. UBound of Lengths/Lcns.
 void Mark_Runs(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns);
 
-// Sets the bits of every segment 1 .. UBound of one decoded record in
-// ComputedBitmap, as the scan does for each file it paints. A segment that
-// leaves the bitmap is a subscript error (9), which the scan records. Nothing
-// in SharedMode, where the computed bitmap is not kept.
-void Mark_Segments_Used(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns);
+// Claims every segment 1 .. UBound of one decoded record in ComputedBitmap,
+// as the scan does for each file it paints, with the cross-link test.
+// Returns the first cluster some owner claimed before, kClaimOutside for a
+// segment beyond the bitmap, else kClaimFree (alloc/cluster_claims.h). In
+// SharedMode the computed bitmap serves the cross-link test only, and only
+// when it is sized; a segment beyond it is not reported there.
+int64_t Mark_Segments_Used(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns);
 
 }  // namespace vr

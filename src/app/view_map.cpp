@@ -179,7 +179,9 @@ void ViewMapSteps() {
   if (VolumeSession.TotalSectors == 0) return;
   HugeFileClusters = Long(51200) / VolumeSession.SectorsPerCluster;
 
-  const uint32_t access = (CheckedScan == 0 && DefragMode < 0) ? kAccessRead : kAccessReadWrite;
+  // Views only read: an image or device the user may not write can still be
+  // looked at. Only an optimisation asks for write access.
+  const uint32_t access = DefragMode < 0 ? kAccessRead : kAccessReadWrite;
   VolumeSession.VolumeHandle = Open_Lock_Drive(VolumeSession.DriveName, access);
   if (VolumeSession.VolumeHandle == -1) {
     ReportError(ErrorState.ErrorText);

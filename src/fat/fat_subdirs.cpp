@@ -34,6 +34,9 @@ constexpr int64_t kFolderGrowth = 100;
 // The first clusters of the directories being walked, root (0) first: a
 // subfolder that starts at one of them leads back to an ancestor.
 std::vector<Long> g_walkPath;
+// One flag per cluster that some directory entry names as its first: two
+// entries starting at the same cluster share a chain.
+std::vector<uint8_t> g_startTaken;
 
 struct WalkStep {
   explicit WalkStep(Long cluster) { g_walkPath.push_back(cluster); }
@@ -100,6 +103,33 @@ std::vector<DirSpan> DirectorySpans(Long cluster) {
   return spans;
 }
 
+// Whether the entry's chain is its own and fits its size: no other entry
+// starts at the same cluster, a file's chain holds exactly the clusters its
+// size needs, and a file with a size has a chain. Moving a file that breaks
+// one of these would carry another file's data along, or lose its own.
+void Check_Ownership(Bytes e, Long start, Long blocks, bool isFolder, const std::string& shown) {
+  if (start != 0) {
+    const size_t at = static_cast<size_t>(start.Value());
+    if (at < g_startTaken.size()) {
+      // A folder leading back to an ancestor is the walk's "Folder loop".
+      const bool loop =
+          isFolder && std::find(g_walkPath.begin(), g_walkPath.end(), start) != g_walkPath.end();
+      if (g_startTaken[at] != 0 && !loop) Fat_Fault("Crosslinked: " + Printable(shown), "DoSub");
+      g_startTaken[at] = 1;
+    }
+  }
+  if (isFolder) return;
+  const int64_t size = U32(e, 28);
+  const int64_t clusterBytes = int64_t{FatLayout.SectorsPerCluster.Value()} * kSectorSize;
+  const int64_t needed = (size + clusterBytes - 1) / clusterBytes;
+  if (start == 0) {
+    if (size != 0) Fat_Fault("No chain: " + Printable(shown), "DoSub");
+    return;
+  }
+  if (blocks < needed) Fat_Fault("Chain too short: " + Printable(shown), "DoSub");
+  if (blocks > needed) Fat_Fault("Chain too long: " + Printable(shown), "DoSub");
+}
+
 // Enters one directory entry into the file table (not an erased, dot,
 // label or long-name entry).
 void Take_Entry(Bytes e, Long slot, Long entry, Integer folder, const std::string& path,
@@ -125,8 +155,8 @@ void Take_Entry(Bytes e, Long slot, Long entry, Integer folder, const std::strin
   DoNotMove(r) = 0;
 
   Integer fragments = 0;
+  Long blocks = 0;
   if (start != 0) {
-    Long blocks = 0;
     fragments = Fragmented(start, blocks);
   } else {
     EmptyCount += 1;
@@ -137,7 +167,8 @@ void Take_Entry(Bytes e, Long slot, Long entry, Integer folder, const std::strin
   const bool isFolder = (attr & kAttrFolder) != 0;
   // A folder whose first cluster lies inside another chain would be read
   // from some file's data: as invalid as such a file.
-  if (Check_Start(start) != 0) Fat_Fault("Invalid: " + name, "DoSub");
+  if (Check_Start(start) != 0) Fat_Fault("Invalid: " + Printable(name), "DoSub");
+  Check_Ownership(e, start, blocks, isFolder, path + "\\" + name);
 
   if (VolumeSession.NotLocked != 0 && (fragments >= 2 || !(CheckedScan != 0 && DefragMode == 0)))
     Check_Busy_Fat(r, path);
@@ -174,6 +205,20 @@ void Take_Entry(Bytes e, Long slot, Long entry, Integer folder, const std::strin
   }
 }
 
+// A folder's first two entries name the folder itself and its parent (0 for
+// the root); anything else means the tree and the chains disagree.
+void Check_Dot_Entries(Bytes bytes, Long cluster, const std::string& path) {
+  if (cluster == 0) return;
+  const Long parent = g_walkPath.size() >= 2 ? g_walkPath[g_walkPath.size() - 2] : Long(0);
+  const bool dot = bytes.size() >= 64 && GetAscii(bytes, 0, 11) == ".          " &&
+                   U16(bytes, 26) == static_cast<uint16_t>(cluster.Value()) &&
+                   (U8(bytes, 11) & kAttrFolder) != 0;
+  const bool dotDot = bytes.size() >= 64 && GetAscii(bytes, 32, 11) == "..         " &&
+                      U16(bytes, 32 + 26) == static_cast<uint16_t>(parent.Value()) &&
+                      (U8(bytes, 32 + 11) & kAttrFolder) != 0;
+  if (!dot || !dotDot) Fat_Fault("Dot entries: " + Printable(path), "DoSub");
+}
+
 void Walk(Long cluster, Long entry, Integer folder) {
   MainWindow().DoEvents();
   if (ErrorState.Failed != 0) return;
@@ -195,6 +240,7 @@ void Walk(Long cluster, Long entry, Integer folder) {
       buffer.ReDim(sectors * kSectorSize - 1);
       if (!Raw_Read(span.sector + done, buffer.Span())) EndWalk();
       const Bytes bytes = buffer.Span();
+      if (slot == 0) Check_Dot_Entries(bytes, cluster, path);
       for (Long k = 0; k < sectors * kSlotsPerSector; ++k, slot += 1) {
         if (cluster == 0 && slot >= FatLayout.RootEntries) {
           ended = true;
@@ -278,6 +324,7 @@ void Mark_Subdirs() {
   FileFlags.ReDim(room);
   FileNames.ReDim(room);
   g_walkPath.clear();
+  g_startTaken.assign(static_cast<size_t>(MaxCluster.Value()) + 1, 0);
 
   FAT_Do_Subdir(0, 0, 0);
 

@@ -137,7 +137,7 @@ void FindUnreferenced() {
       VbArray<Long> lengths, lcns;
       RecordInfo info;
       Decode_FILE_Record(Long(r), lengths, lcns, raw, info);
-      Set_Error("Unref. file " + Str(r) + " " + info.Name);
+      Set_Error("Unref. file " + Str(r) + " " + Printable(info.Name));
       return;
     }
   }

@@ -42,6 +42,27 @@ bool IsI30(Bytes b, int64_t pos) {
   return true;
 }
 
+// The header fields the attribute walk and the fixup rely on, against the
+// record size: the update sequence (one number per sector plus one, inside
+// the first sector), the first attribute after it, the bytes in use within
+// the allocated size, and the allocated size itself. Anything else is the
+// error "Record n header".
+bool HeaderInRange(Long RecordNumber, Bytes b) {
+  const int64_t size = int64_t{VolumeSession.SectorsPerFileRecord.Value()} * kSectorSize;
+  if (size <= 0 || static_cast<int64_t>(b.size()) < size) return true;  // Fixup_FILE's matter
+  const int64_t usa = U16(b, 4);
+  const int64_t usaCount = U16(b, 6);
+  const int64_t first = U16(b, 0x14);
+  const int64_t used = U32(b, 0x18);
+  const int64_t allocated = U32(b, 0x1C);
+  const bool ok = usa >= 0x28 && usa % 2 == 0 && usaCount == size / kSectorSize + 1 &&
+                  usa + 2 * usaCount <= kSectorSize - 2 && first >= usa + 2 * usaCount &&
+                  first % 8 == 0 && first + 8 <= used && used <= allocated && allocated == size;
+  if (ok) return true;
+  Rec_Error("Record " + Str(RecordNumber) + " header", b);
+  return false;
+}
+
 // Decodes one attribute's runs. Compression units are 16 clusters only in a
 // compressed attribute; in any other one (an NTFS 3.x sparse file, $BadClus)
 // holes may end anywhere, so the alignment mark of this decode is dropped.
@@ -91,10 +112,17 @@ bool WalkRecord(Long RecordNumber, VbArray<Long>& Lengths, VbArray<Long>& Lcns, 
     Rec_Error("FILE", b);
     return false;
   }
+  if (!HeaderInRange(RecordNumber, b)) return false;
   if (!Fixup_FILE(Buffer.Span())) return false;
 
   Long pos = U8(b, kRecordFirstAttribute.offset);  // the low byte, as NT 4.0 read it
   if (U8(b, pos) != kStandardInformation) {        // an extension record
+    // A record that names no base record is a base record: without its
+    // $STANDARD_INFORMATION first it cannot be read as a file.
+    if ((U64(b, 0x20) & kRecordNumberMask) == 0 && (U16(b, 0x16) & 1) != 0) {
+      Rec_Error("Record " + Str(RecordNumber) + " header", b);
+      return false;
+    }
     Lengths.ReDim(1);
     Lcns.ReDim(1);
     return false;
@@ -107,6 +135,12 @@ bool WalkRecord(Long RecordNumber, VbArray<Long>& Lengths, VbArray<Long>& Lcns, 
     if (type == kEndMarker) break;
     const int64_t len = static_cast<int64_t>(GetField(b, kAttrLength, pos));
     if (len < kMinAttributeLength || len >= kMaxAttributeLength || pos + len > used) {
+      Rec_Error("Skip", b);
+      break;
+    }
+    // The name lies inside the attribute.
+    const int64_t nameLength = U8(b, pos + 9);
+    if (nameLength != 0 && U16(b, pos + 0x0A) + 2 * nameLength > len) {
       Rec_Error("Skip", b);
       break;
     }

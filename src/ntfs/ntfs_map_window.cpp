@@ -9,12 +9,13 @@
 #include "map/used_space.h"
 #include "ntfs/cluster_map.h"
 #include "ntfs/file_record.h"
-#include "optimise/file_table.h"
-#include "optimise/fs_control.h"
 #include "ntfs/mft.h"
 #include "ntfs/ntfs_scan.h"
 #include "ntfs/ntfs_scan_internal.h"
+#include "ntfs/owned_clusters.h"
 #include "ntfs/run_list.h"
+#include "optimise/file_table.h"
+#include "optimise/fs_control.h"
 #include "platform/nt.h"
 #include "runtime/format.h"
 #include "volume/error_state.h"
@@ -203,12 +204,14 @@ void Trace_Dir_Tree() {
   ScanSeconds = Elapsed(start);
   // The free list and the cross-checks work on the bitmap as it is now.
   if (!Load_Volume_Bitmap(false)) return;
+  // A file in use that no folder reaches would be invisible to the
+  // optimiser, whose moves could give its clusters away.
+  ActiveBitmap_Vs_ActiveBitmapx();
+  if (Stopped()) return;
   if (s.SharedMode == 0) {
     Checking_Bitmaps();
-  } else {
-    ActiveBitmap_Vs_ActiveBitmapx();
+    if (Stopped()) return;
   }
-  if (Stopped()) return;
 
   ReportLine("User files=" + Str(int64_t{FileCount.Value()} - 10) +
              ", Folders=" + Str(FolderTotal));
@@ -262,30 +265,31 @@ void ViewFast() {
 
     if (r >= FirstUserRecord && !extend) {
       if (Check_Record(r, info, buffer)) {
-        Scan_Fault("Invalid " + Str(r) + " " + info.Name, "ViewFast");
+        Scan_Fault("Invalid " + Str(r) + " " + Printable(info.Name), "ViewFast");
         return;
       }
     }
     const Long filesBefore = FileCount;
     // $Extend and its files are system objects: not counted as the user's.
     if (!extend) Tally_Fast(r, info, lengths, lcns);
-    if (r != 8) {
+    if (r == 8) {
+      if (!Mark_Attributes(r, buffer, info, true)) return;
+    } else {
       if (r >= FirstUserRecord && info.HasAttributeList != 0 && info.Compressed == 0)
         AttrListCount += 1;
       const bool unmovable =
           r < FirstUserRecord || extend ||
           (s.SharedMode != 0 && (info.IsDirectory != 0 || Upper(info.Name) == "PAGEFILE.SYS"));
       if (lengths.UBound() >= 1) {
-        Mark_Segments_Used(lengths, lcns);
-        Mark_Segments(lengths, lcns, info, unmovable);
+        if (!Claim_Segments(r, lengths, lcns, info, unmovable)) return;
       } else if (r >= FirstUserRecord) {
         ResidentCount += 1;
       }
       if (info.SecurityNonResident != 0) {
         SecuredCount += 1;
-        Mark_Segments_Used(SecurityLengths, SecurityLcns);
-        Mark_Segments(SecurityLengths, SecurityLcns, info, true);
+        if (!Claim_Segments(r, SecurityLengths, SecurityLcns, info, true)) return;
       }
+      if (!Mark_Attributes(r, buffer, info, unmovable)) return;
     }
     if (FileCount != filesBefore && FileCount % 100 == 0) {
       Active(info.Name);

@@ -11,6 +11,7 @@
 #include "optimise/fs_control.h"
 #include "ntfs/ntfs_scan.h"
 #include "ntfs/ntfs_scan_internal.h"
+#include "ntfs/owned_clusters.h"
 #include "ntfs/run_list.h"
 #include "platform/nt.h"
 #include "runtime/format.h"
@@ -271,28 +272,31 @@ void Process_File(Long Record, const RecordInfo& Info, const VbArray<Long>& Leng
     Active(Info.Name);
     Show_Counts();
   }
-  // $BadClus: its data is the bad clusters of the volume, not a file's.
-  if (Record == 8) return;
+  // $BadClus: its data is the bad clusters of the volume, not a file's;
+  // they are owned all the same.
+  if (Record == 8) {
+    Mark_Attributes(Record, Buffer, Info, true);
+    return;
+  }
   Check_Busy(Record, Info);
   if (Record >= FirstUserRecord && Info.HasAttributeList != 0 && Info.Compressed == 0)
     AttrListCount += 1;
   if (Check_Record(Record, Info, Buffer)) {
-    Scan_Fault("Invalid " + Str(Record) + " " + Info.Name, "Root_Dir_Tree");
+    Scan_Fault("Invalid " + Str(Record) + " " + Printable(Info.Name), "Root_Dir_Tree");
     return;
   }
+  const bool unmovable = Record < FirstUserRecord || DoNotMove(Record) != 0 ||
+                         (FileFlags(Record) & kFlagUnmovable) != 0;
   if (Lengths.UBound() >= 1) {
-    const bool unmovable = Record < FirstUserRecord || DoNotMove(Record) != 0 ||
-                           (FileFlags(Record) & kFlagUnmovable) != 0;
-    Mark_Segments_Used(Lengths, Lcns);
-    Mark_Segments(Lengths, Lcns, Info, unmovable);
+    if (!Claim_Segments(Record, Lengths, Lcns, Info, unmovable)) return;
   } else if (Record >= FirstUserRecord) {
     ResidentCount += 1;
   }
   if (Info.SecurityNonResident != 0) {
     SecuredCount += 1;
-    Mark_Segments_Used(SecurityLengths, SecurityLcns);
-    Mark_Segments(SecurityLengths, SecurityLcns, Info, true);
+    if (!Claim_Segments(Record, SecurityLengths, SecurityLcns, Info, true)) return;
   }
+  Mark_Attributes(Record, Buffer, Info, unmovable);
 }
 
 }  // namespace vr

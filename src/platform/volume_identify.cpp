@@ -16,6 +16,11 @@ namespace {
 
 constexpr uint32_t kSector = 512;
 constexpr uint32_t kExtMagic = 0xEF53;
+// Limits of a FAT12/FAT16 system area: 16-bit counts, and the FAT of the
+// largest FAT16 volume (65524 clusters, 2 bytes each) fills 256 sectors.
+constexpr uint32_t kMaxRootEntries = 0x7FF0;
+constexpr uint32_t kMaxFatSectors = 256;
+constexpr uint64_t kMaxSystemSectors = 32767;
 constexpr int64_t kExtSuper = 1024;
 // ext feature bits that decide between ext2, ext3 and ext4.
 constexpr uint32_t kExtCompatJournal = 0x4;
@@ -74,6 +79,12 @@ IdentifyResult IdentifyFat(vr::Bytes b, VolumeFacts& f, std::string& reason) {
   const uint32_t spf32 = vr::U32(b, 0x24);
   const uint32_t totalSectors = total16 != 0 ? total16 : total32;
 
+  // Every FAT volume has reserved sectors (the boot sector) and at least one
+  // FAT; an NTFS boot sector has neither, whatever its name field says.
+  if (reserved == 0 || fats == 0) {
+    reason = "No file system recognised";
+    return IdentifyResult::kUnrecognized;
+  }
   // FAT32 keeps its FAT size at 0x24 and has no fixed root directory.
   if (spf16 == 0 || rootEntries == 0) {
     if (spf16 == 0 && rootEntries == 0 && spf32 != 0) {
@@ -92,8 +103,24 @@ IdentifyResult IdentifyFat(vr::Bytes b, VolumeFacts& f, std::string& reason) {
   f.fileSystem = "FAT";
   f.bytesPerSector = bytesPerSector;
   if (bytesPerSector != kSector) return RefuseSectorSize("FAT", bytesPerSector, reason);
-  if (!PowerOfTwo(spc) || spc > 128 || reserved == 0 || fats == 0 || totalSectors == 0) {
+  if (totalSectors == 0) {
+    reason = "FAT boot sector without a total sector count";
+    return IdentifyResult::kUnrecognized;
+  }
+  if (!PowerOfTwo(spc) || spc > 128) {
     reason = "FAT boot sector with invalid geometry";
+    return IdentifyResult::kUnrecognized;
+  }
+  // The system area (FAT copies and root directory) is counted in 16 bits:
+  // a root directory of 0x8000 entries or more, or FATs larger than any
+  // FAT16 needs, describe no FAT volume.
+  if (rootEntries > kMaxRootEntries) {
+    reason = "FAT boot sector with an invalid root-entry count: " + vr::Str(rootEntries);
+    return IdentifyResult::kUnrecognized;
+  }
+  if (spf16 > kMaxFatSectors ||
+      uint64_t{fats} * spf16 + (rootEntries * 32 + kSector - 1) / kSector > kMaxSystemSectors) {
+    reason = "FAT boot sector with an invalid FAT size: " + vr::Str(spf16) + " sectors per FAT";
     return IdentifyResult::kUnrecognized;
   }
   f.sectorsPerCluster = spc;

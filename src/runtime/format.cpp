@@ -84,4 +84,21 @@ double Timer() {
   return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + frac;
 }
 
+std::string Printable(const std::string& Name) {
+  std::string out;
+  out.reserve(Name.size());
+  for (const char ch : Name) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F) {
+      out.push_back('?');
+    } else if (c < 0x80) {
+      out.push_back(ch);
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
 }  // namespace vr

@@ -23,6 +23,12 @@ std::string NumText(int64_t n);
 // digits, no trailing zeros, no leading zero before the point: 0.5 is ".5").
 std::string SingleText(float value);
 
+// An 8-bit name from a volume made fit to show: control characters become
+// "?", and characters 0x80-0xFF (the low bytes of the name's code units) are
+// written as the Latin-1 characters they stand for, in UTF-8. A damaged
+// record's name never reaches a message as raw bytes.
+std::string Printable(const std::string& Name);
+
 // Seconds since midnight, local time, with fractions.
 double Timer();
 

@@ -42,7 +42,16 @@ Long Open_Lock_Drive(const std::string& DriveName, uint32_t Access) {
   }
   ForgetCleanCheck();
   if (handle == -1) {
+    // A volume that opens for reading but not for writing is not busy: it
+    // can be viewed, never changed.
     ErrorState.ErrorText = "Drive Busy";
+    if ((Access & kAccessWrite) != 0) {
+      Long probe = Open_Drive(DriveName, Access & ~kAccessWrite, kShareReadWrite);
+      if (probe != -1) {
+        nt::CloseHandle(probe);
+        ErrorState.ErrorText = "read-only: view only";
+      }
+    }
     ErrorState.ErrorCount = 1;
     ErrorState.Failed = kTrue;
   }

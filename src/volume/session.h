@@ -14,6 +14,7 @@ namespace vr {
 
 constexpr uint32_t kAccessRead = 0x80000000u;       // GENERIC_READ
 constexpr uint32_t kAccessReadWrite = 0xC0000000u;  // GENERIC_READ or GENERIC_WRITE
+constexpr uint32_t kAccessWrite = 0x40000000u;      // GENERIC_WRITE
 constexpr int kSectorSize = 512;
 
 struct VolumeSessionData {

@@ -137,19 +137,24 @@ TEST_F(ViewMapTest, NtfsStatusLinesAndGeometry) {
   EXPECT_EQ(VolumeSession.MftLcn, I32(bytes, 0x30));
 }
 
-TEST_F(ViewMapTest, FastViewWorksOnAVolumeThatRefusesWrites) {
+TEST_F(ViewMapTest, ViewsWorkOnAVolumeThatRefusesWritesAndADefragSaysSo) {
   const std::string img = Image("ro.img");
   ASSERT_TRUE(testsupport::MakeNtfsImage(img, 32, 4096, "RO", error)) << error;
   platform::MapMemoryDrive(
       'c', std::make_shared<platform::MemoryDevice>(ReadFileBytes(img), /*readOnly=*/true));
-  EXPECT_EQ(Run(), std::vector<std::string>{"Drive Busy"}) << "Checked View asks for write access";
+  DefragMode = 0;
+  EXPECT_EQ(Run(), std::vector<std::string>{"read-only: view only"}) << "a Defrag must write";
   EXPECT_TRUE(shown.empty());
-  CheckedScan = 0;
-  window.MsgClear();
-  Run();
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].caption, "NTFS Fast View c:");
-  EXPECT_EQ(shown[0].moveBufferUpper, 0) << "no move buffer for a view";
+  DefragMode = -1;
+  for (const Integer checked : {Integer(-1), Integer(0)}) {
+    CheckedScan = checked;
+    window.MsgClear();
+    Run();
+  }
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0].caption, "NTFS Checked View c:");
+  EXPECT_EQ(shown[1].caption, "NTFS Fast View c:");
+  EXPECT_EQ(shown[1].moveBufferUpper, 0) << "no move buffer for a view";
 }
 
 TEST_F(ViewMapTest, OtherFileSystemsAreRefusedByName) {

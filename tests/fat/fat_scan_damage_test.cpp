@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -191,6 +192,88 @@ TEST_F(FatScanDamage, AFileStartingAtAFreeClusterIsAnInvalidCluster) {
   std::vector<uint8_t> image = testsupport::ReadImageFile(v.Path());
   SetStart(image, RootEntry(image, "LAST    BIN"), CountPlainChains(image).freeRuns.back().first);
   ExpectFault(RunScan(image), "Invalid cluster", "ViewMap");
+}
+
+// --- Entries that do not own their chain -----------------------------------------------
+
+void SetSize(std::vector<uint8_t>& image, size_t entry, uint32_t size) {
+  for (int i = 0; i < 4; ++i) image.at(entry + 28 + i) = static_cast<uint8_t>(size >> (8 * i));
+}
+uint32_t SizeOf(const std::vector<uint8_t>& image, size_t entry) {
+  return image.at(entry + 28) | image.at(entry + 29) << 8 | image.at(entry + 30) << 16 |
+         static_cast<uint32_t>(image.at(entry + 31)) << 24;
+}
+
+// Each damage fsck.fat -n reports too; the scan stops on the entry's name
+// and the chain comparison never gets to run.
+TEST_F(FatScanDamage, EntriesThatDoNotOwnTheirChainStopTheScan) {
+  for (const FatVolume& v : *volumes_) {
+    SCOPED_TRACE(v.Path());
+    const std::vector<uint8_t> clean = testsupport::ReadImageFile(v.Path());
+    const uint32_t cluster = v.ClusterBytes();
+    struct Case {
+      const char* what;
+      std::function<void(std::vector<uint8_t>&)> damage;
+      std::string text;
+    };
+    const std::vector<Case> cases = {
+        {"two entries start at one cluster",
+         [&](std::vector<uint8_t>& im) {
+           SetStart(im, RootEntry(im, "IO      SYS"), v.ShowFat("LAST.BIN")[0]);
+           SetSize(im, RootEntry(im, "IO      SYS"), SizeOf(im, RootEntry(im, "LAST    BIN")));
+         },
+         "Crosslinked: F:\\LAST.BIN"},
+        {"a file starts at a folder's first cluster",
+         [&](std::vector<uint8_t>& im) {
+           const size_t e = RootEntry(im, "EMPTY   TXT");
+           SetStart(im, e, v.ShowFat("MANY")[0]);
+           SetSize(im, e, static_cast<uint32_t>(v.ShowFat("MANY").size()) * cluster);
+         },
+         "Crosslinked: F:\\MANY"},
+        {"a size that needs one cluster more than the chain",
+         [&](std::vector<uint8_t>& im) {
+           const size_t e = RootEntry(im, "LAST    BIN");
+           const uint32_t held = static_cast<uint32_t>(v.ShowFat("LAST.BIN").size()) * cluster;
+           SetSize(im, e, held + 1);
+         },
+         "Chain too short: F:\\LAST.BIN"},
+        {"a chain a whole cluster longer than the size",
+         [&](std::vector<uint8_t>& im) {
+           const size_t e = RootEntry(im, "LAST    BIN");
+           const uint32_t held = static_cast<uint32_t>(v.ShowFat("LAST.BIN").size()) * cluster;
+           SetSize(im, e, held - cluster);
+         },
+         "Chain too long: F:\\LAST.BIN"},
+        {"a size without a chain",
+         [&](std::vector<uint8_t>& im) { SetSize(im, RootEntry(im, "EMPTY   TXT"), 100); },
+         "No chain: F:\\EMPTY.TXT"},
+        {"a folder whose .. names another folder",
+         [&](std::vector<uint8_t>& im) {
+           const uint32_t levels = v.ShowFat("GAMES/LEVELS")[0];
+           SetStart(im, FolderEntry(im, levels, "..         "), v.ShowFat("DOCS")[0]);
+         },
+         "Dot entries: F:\\GAMES\\LEVELS"},
+        {"a folder whose . names another cluster",
+         [&](std::vector<uint8_t>& im) {
+           const uint32_t docs = v.ShowFat("DOCS")[0];
+           SetStart(im, FolderEntry(im, docs, ".          "), docs + 1);
+         },
+         "Dot entries: F:\\DOCS"},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.what);
+      std::vector<uint8_t> image = clean;
+      c.damage(image);
+      // The independent reader agrees that the volume is damaged.
+      const std::string copy = testsupport::FatImagePath("ownership.img");
+      testsupport::WriteImageFile(copy, image);
+      EXPECT_NE(testsupport::RunFatTool("fsck.fat -n " + copy + " >/dev/null 2>&1"), 0);
+      std::remove(copy.c_str());
+      const ScanResult r = RunScan(image);
+      ExpectFault(r, c.text, "DoSub");
+      EXPECT_FALSE(r.Has("Files+Dirs=")) << ::testing::PrintToString(r.lines);
+    }
+  }
 }
 
 TEST_F(FatScanDamage, AFailedReadOfTheFatIsAReadError) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "alloc/cluster_bitmaps.h"
+#include "alloc/cluster_claims.h"
 #include "map/map_colors.h"
 #include "map/map_fixture.h"
 #include "map/paint.h"
@@ -99,11 +100,12 @@ TEST_F(MarkSegmentsTest, BitsAcrossByteBoundaries) {
   EXPECT_EQ(ComputedBitmap(3), 0x00);
 }
 
-TEST_F(MarkSegmentsTest, SharedModeLeavesTheComputedBitmapAlone) {
+TEST_F(MarkSegmentsTest, SharedModeLeavesAnUnsizedComputedBitmapAlone) {
   VolumeSession.SharedMode = -1;
-  ComputedBitmap.ReDim(0);  // not sized in shared mode
+  ComputedBitmap.ReDim(0);
   auto [lengths, lcns] = Segments({{700, 4}, {800, 1}});
-  PaintAndMark(lengths, lcns, File(5), false);
+  EXPECT_EQ(Mark_Segments_Used(lengths, lcns), kClaimFree);
+  Mark_Segments(lengths, lcns, File(5), false);
   EXPECT_EQ(ComputedBitmap(0), 0);
   EXPECT_EQ(Stored(702), kColorFrag);
 }
@@ -113,6 +115,24 @@ TEST_F(MarkSegmentsTest, PaintingMarksNothing) {
   Mark_Segments(lengths, lcns, File(19), false);
   EXPECT_EQ(Stored(10), kColorFrag);
   for (int64_t k = 0; k <= ComputedBitmap.UBound(); ++k) EXPECT_EQ(ComputedBitmap(k), 0) << k;
+}
+
+// A cluster claimed twice is reported (the first such cluster), in shared
+// mode too; a run past the bitmap is reported as outside it (exclusive only).
+TEST_F(MarkSegmentsTest, ClustersClaimedTwiceAreReported) {
+  for (const Integer shared : {Integer(0), Integer(-1)}) {
+    SCOPED_TRACE(shared);
+    VolumeSession.SharedMode = shared;
+    ComputedBitmap.ReDim(200);
+    auto [l1, s1] = Segments({{20, 4}});
+    EXPECT_EQ(Mark_Segments_Used(l1, s1), kClaimFree);
+    auto [l2, s2] = Segments({{10, 12}, {30, 2}});
+    EXPECT_EQ(Mark_Segments_Used(l2, s2), 20);
+    Mark_Segments(l2, s2, File(14), false);
+    EXPECT_EQ(Stored(10), kColorFrag);
+    auto [l3, s3] = Segments({{8 * 201 - 2, 4}});
+    EXPECT_EQ(Mark_Segments_Used(l3, s3), shared != 0 ? kClaimFree : kClaimOutside);
+  }
 }
 
 TEST_F(MarkSegmentsTest, RecordWithoutSegmentsPaintsNothing) {

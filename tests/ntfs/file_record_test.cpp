@@ -140,11 +140,74 @@ TEST_F(FileRecord, BadMagicIsFILE) {
 TEST_F(FileRecord, ExtensionRecordGivesOneElementArraysAndNoError) {
   RecordBuilder r;
   r.NonResident(kData, EncodeRuns({{4, 100}}), u"", 0, 4096, 4096, 4096, 8, 11);
-  Decode(r);
+  auto bytes = r.Bytes();
+  Put(bytes, 0x20, 40, 8);  // the base record it extends
+  buffer_.ReDim(static_cast<int64_t>(bytes.size()) - 1);
+  std::copy(bytes.begin(), bytes.end(), buffer_.data());
+  Decode_FILE_Record(42, lengths_, lcns_, buffer_, info_);
   EXPECT_EQ(lengths_.UBound(), 1);
   EXPECT_EQ(lcns_.UBound(), 1);
   EXPECT_EQ(lengths_(1), 0);
   EXPECT_EQ(ErrorState.ErrorCount, 0);
+}
+
+// A record that names no base record is a base record: without its
+// $STANDARD_INFORMATION first it is damaged, not an extension.
+TEST_F(FileRecord, BaseRecordWithoutStandardInformationIsAHeaderError) {
+  RecordBuilder r;
+  r.NonResident(kData, EncodeRuns({{4, 100}}), u"", 0, 4096, 4096, 4096, 8, 11);
+  Decode(r);
+  EXPECT_EQ(ErrorState.ErrorText, "Record 42 header");
+  EXPECT_EQ(ErrorState.RecordFault, -1);
+  EXPECT_EQ(ErrorState.Failed, -1);
+  EXPECT_EQ(ErrorState.InternalFault, 0);
+}
+
+// Header fields out of range for the record size are named with the
+// record's number instead of being trusted by the walk or the fixup.
+TEST_F(FileRecord, HeaderFieldsOutOfRangeAreRecordHeader) {
+  const std::vector<std::pair<int, uint32_t>> fields = {
+      {0x18, 0x401},  // bytes in use past the record
+      {0x18, 0x30},   // bytes in use before the first attribute
+      {0x1C, 0x800},  // allocated size of another record size
+      {0x14, 0x31},   // first attribute not 8-aligned
+      {0x14, 0x30},   // first attribute over the update sequence array
+      {0x04, 0x1F0},  // update sequence array past the sector's end
+      {0x06, 5},      // update sequence of another record size
+  };
+  for (const auto& [offset, value] : fields) {
+    SCOPED_TRACE(offset);
+    ResetErrorState();
+    buffer_ = File(u"f").Array();
+    if (offset < 0x18)
+      PutU16(buffer_.Span(), offset, static_cast<uint16_t>(value));
+    else
+      PutU32(buffer_.Span(), offset, value);
+    Decode_FILE_Record(42, lengths_, lcns_, buffer_, info_);
+    EXPECT_EQ(ErrorState.ErrorText, "Record 42 header");
+    EXPECT_EQ(ErrorState.InternalFault, 0);
+    EXPECT_EQ(info_.Name, "");
+  }
+}
+
+// An attribute whose name would lie outside it is "Skip", not an
+// out-of-range read.
+TEST_F(FileRecord, AttributeNameLeavingTheAttributeIsSkip) {
+  for (const uint16_t nameOffset : {uint16_t{0xFFF0}, uint16_t{0x40}}) {
+    SCOPED_TRACE(nameOffset);
+    ResetErrorState();
+    RecordBuilder r;
+    r.StandardInformation(0).FileName(u"f").Resident(kData, {1, 2, 3}, u"stream");
+    auto bytes = r.Bytes(0x0102, false);
+    const size_t at = r.AttributeOffset(2);
+    Put(bytes, at + 0x0A, nameOffset, 2);
+    buffer_.ReDim(static_cast<int64_t>(bytes.size()) - 1);
+    std::copy(bytes.begin(), bytes.end(), buffer_.data());
+    VolumeSession.SharedMode = -1;
+    Decode_FILE_Record(42, lengths_, lcns_, buffer_, info_);
+    EXPECT_EQ(ErrorState.ErrorText, "Skip");
+    EXPECT_EQ(ErrorState.InternalFault, 0);
+  }
 }
 
 TEST_F(FileRecord, FirstFileNameWinsWhateverItsNamespace) {
@@ -471,12 +534,12 @@ TEST_F(FileRecord, FieldRunningPastTheRecordIsATrappedRunTimeError) {
   EXPECT_EQ(Errors(), 1);
 }
 
-TEST_F(FileRecord, BytesInUseBeyondTheBufferAreBoundedByIt) {
+TEST_F(FileRecord, BytesInUseBeyondTheBufferAreARecordHeaderError) {
   buffer_ = File(u"f").Array();
   PutU32(buffer_.Span(), 0x18, 0x7FFFFFF0);
   Decode_FILE_Record(42, lengths_, lcns_, buffer_, info_);
-  EXPECT_EQ(info_.Name, "f");
-  EXPECT_EQ(ErrorState.ErrorCount, 0);
+  EXPECT_EQ(info_.Name, "");
+  EXPECT_EQ(ErrorState.ErrorText, "Record 42 header");
 }
 
 TEST_F(FileRecord, NeverReadsOutsideTheBufferWhateverTheBytes) {

@@ -24,6 +24,18 @@ TEST(Format, PicturesOfTheMessages) {
   EXPECT_EQ(Format(-1.5, "0.0"), "-1.5");
 }
 
+// Names from a volume: control characters become "?", the upper half is
+// written as the Latin-1 characters the low bytes stand for.
+TEST(Format, NamesFromAVolumeArePrintable) {
+  EXPECT_EQ(Printable("report.doc"), "report.doc");
+  EXPECT_EQ(Printable(std::string("a\x07\x00"
+                                  "b\x7F",
+                                  5)),
+            "a??b?");
+  EXPECT_EQ(Printable("caf\xE9"), "caf\xC3\xA9");
+  EXPECT_EQ(Printable(""), "");
+}
+
 TEST(Format, NumbersOnTheirOwnCarryBlanks) {
   EXPECT_EQ(NumText(4), " 4 ");
   EXPECT_EQ(NumText(-4), "-4 ");

@@ -26,7 +26,7 @@
 #include "app/headless_run.h"
 #include "independent_check.h"
 #include "platform/block_device.h"
-#include "platform/builtin_drivers.h"
+#include "drivers/builtin_drivers.h"
 #include "platform/platform.h"
 #include "support/damaged_images.h"
 #include "support/fat_fixtures.h"

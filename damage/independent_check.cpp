@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/block_device.h"
-#include "platform/ntfs3g_device.h"
+#include "drivers/ntfs/ntfs3g_device.h"
 #include "support/fat_fixtures.h"
 #include "support/volume_images.h"
 

@@ -8,6 +8,7 @@
 #include "app/command_line.h"
 #include "app/qt/guard.h"
 #include "app/qt/main_window.h"
+#include "app/qt/qt_settings.h"
 #include "app/scans.h"
 #include "app/shell.h"
 #include "drivers/builtin_drivers.h"
@@ -61,6 +62,7 @@ int RunVoduru(int argc, char** argv) {
     return kExitOk;
   }
   Launch = parsed.options;
+  platform::SetSettingsStore(MakeQtSettings());
   if (!Load_Drive_Map()) return kExitBadCommandLine;
   platform::RegisterBuiltinDrivers();
   Install_Map_Scans();

@@ -6,7 +6,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test demo bench install damage format clean
+.PHONY: all deps configure build test demo bench install damage sanitize format clean
 
 all: build
 
@@ -43,6 +43,20 @@ bench: build
 # view on each, at low priority.
 damage: build
 	nice -n 10 $(BUILD)/damage/damage_campaign 2000
+
+# The engine test programs (not the Qt ones) built with AddressSanitizer and
+# UndefinedBehaviorSanitizer in their own build folder, and run.
+SAN_BUILD ?= build-san
+SAN_TESTS = test_runtime test_platform test_drivers_fat test_drivers_ntfs test_volume \
+	test_ntfs test_fat test_map
+sanitize: deps
+	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined"
+	cmake --build $(SAN_BUILD) -j $(JOBS) --target $(SAN_TESTS)
+	mkdir -p $(SAN_BUILD)/test-tmp
+	printf '%s\n' $(SAN_TESTS) | xargs -P $(JOBS) -I{} env \
+		VODURU_TEST_TMP=$(CURDIR)/$(SAN_BUILD)/test-tmp VODURU_SOURCE=$(CURDIR) \
+		$(SAN_BUILD)/tests/{} --gtest_brief=1
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,7 +1,6 @@
-// The per-user settings store: QSettings (no organisation, application
-// "VoduRU", the platform's native format), or an in-memory store for tests.
-#include <QSettings>
-#include <QString>
+// The settings store in force: the one the program installs at start-up
+// (QSettings, see app/qt/qt_settings.h), else an in-memory store, so that
+// no engine or test ever reaches the user's own settings.
 #include <map>
 
 #include "platform/platform.h"
@@ -9,32 +8,6 @@
 namespace platform {
 
 namespace {
-
-QString KeyOf(const std::string& section, const std::string& key) {
-  return QString::fromStdString(section) + "/" + QString::fromStdString(key);
-}
-
-class QtSettingsStore : public SettingsStore {
- public:
-  QtSettingsStore()
-      : settings_(QSettings::NativeFormat, QSettings::UserScope, QString(), "VoduRU") {}
-  std::optional<std::string> Get(const std::string& section, const std::string& key) override {
-    const QVariant v = settings_.value(KeyOf(section, key));
-    if (!v.isValid()) return std::nullopt;
-    return v.toString().toStdString();
-  }
-  void Save(const std::string& section, const std::string& key, const std::string& value) override {
-    settings_.setValue(KeyOf(section, key), QString::fromStdString(value));
-    settings_.sync();
-  }
-  void Delete(const std::string& section, const std::string& key) override {
-    settings_.remove(KeyOf(section, key));
-    settings_.sync();
-  }
-
- private:
-  QSettings settings_;
-};
 
 class MemorySettingsStore : public SettingsStore {
  public:
@@ -62,7 +35,7 @@ std::unique_ptr<SettingsStore>& Store() {
 }  // namespace
 
 SettingsStore& Settings() {
-  if (!Store()) Store() = std::make_unique<QtSettingsStore>();
+  if (!Store()) Store() = std::make_unique<MemorySettingsStore>();
   return *Store();
 }
 

@@ -44,6 +44,7 @@ extern "C" {
 #include "platform/fs_driver.h"
 #include "platform/platform.h"
 #include "record_builder.h"
+#include "support/crash_replay.h"
 #include "support/ntfs_fixtures.h"
 #include "support/volume_images.h"
 #include "volume/clean_check.h"
@@ -676,6 +677,40 @@ TEST_F(RecordWriteBack, SaveBufWritesTheRecordAtItsPlace) {
   EXPECT_TRUE(HiddenNow());
   // The caller's buffer is left as it was.
   EXPECT_EQ(U16(buffer_.Span(), usa), usn);
+}
+
+// The record and then the bitmap written, as a move writes them: stopped
+// after any of the writes, libntfs-3g still mounts the volume and sees
+// exactly the writes that reached it.
+TEST_F(RecordWriteBack, EveryCrashPointOfARecordAndBitmapWriteLeavesAReadableVolume) {
+  ASSERT_NO_FATAL_FAILURE(OpenLogged(image_));
+  ASSERT_NO_FATAL_FAILURE(Prepare());
+  Setup_FREE_Segs();
+  const int64_t block = FreeStarts(1);
+  ASSERT_GE(FreeLengths(1), 8);
+  ASSERT_TRUE(Save_Buf(buffer_, Long(record_))) << ErrorState.ErrorText;
+  Mark_Used(VolumeSession.VolumeBitmap, Long(block), 8);
+  ASSERT_TRUE(Save_BitMap(Long(block), Long(block + 8))) << ErrorState.ErrorText;
+  ASSERT_EQ(log_->Log().size(), 2u);
+  int checked = 0;
+  testsupport::ForEachCrashPoint(image_, *log_, [&](size_t writes, const std::vector<uint8_t>& v) {
+    const std::string path = testsupport::TempPath("crash-point.img");
+    ASSERT_TRUE(testsupport::WriteFileBytes(path, v));
+    LibView view;
+    std::string error;
+    ASSERT_TRUE(ReadLib(path, view, error)) << error;
+    EXPECT_EQ(view.freeClusters, lib_.freeClusters - (writes >= 2 ? 8 : 0));
+    ntfs_volume* vol = ntfs_mount(path.c_str(), NTFS_MNT_RDONLY);
+    ASSERT_NE(vol, nullptr);
+    ntfs_inode* ni = ntfs_inode_open(vol, static_cast<MFT_REF>(record_));
+    ASSERT_NE(ni, nullptr);
+    EXPECT_EQ((le32_to_cpu(ni->flags) & 0x02) != 0, writes >= 1);
+    ntfs_inode_close(ni);
+    ntfs_umount(vol, FALSE);
+    std::remove(path.c_str());
+    ++checked;
+  });
+  EXPECT_EQ(checked, 3);
 }
 
 TEST_F(RecordWriteBack, FixedUpRecordIsNeverWritten) {

@@ -9,6 +9,7 @@
 #include "app/hex_command.h"
 #include "app/qt/guard.h"
 #include "app/qt/main_window.h"
+#include "app/qt/qt_settings.h"
 #include "app/scans.h"
 #include "app/shell.h"
 #include "drivers/builtin_drivers.h"
@@ -82,6 +83,7 @@ int RunVoduru(int argc, char** argv) {
                  "--help'\n";
     return kExitRunFailed;
   }
+  platform::SetSettingsStore(MakeQtSettings());
   if (!Load_Drive_Map()) return kExitBadCommandLine;
   platform::RegisterBuiltinDrivers();
   Install_Map_Scans();

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "platform/builtin_drivers.h"
+#include "drivers/builtin_drivers.h"
 #include "platform/platform.h"
 #include "support/ntfs_fixtures.h"
 #include "support/volume_images.h"

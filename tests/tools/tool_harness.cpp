@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/builtin_drivers.h"
+#include "drivers/builtin_drivers.h"
 #include "platform/platform.h"
 #include "support/volume_images.h"
 #include "volume/error_state.h"

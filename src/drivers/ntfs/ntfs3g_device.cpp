@@ -17,6 +17,7 @@
 
 extern "C" {
 #include <ntfs-3g/attrib.h>
+#include <ntfs-3g/cache.h>
 #include <ntfs-3g/device.h>
 #include <ntfs-3g/logging.h>
 #include <ntfs-3g/types.h>
@@ -195,6 +196,11 @@ std::unique_ptr<Ntfs3gVolume> Ntfs3gVolume::Mount(std::shared_ptr<BlockDevice> d
                                     (err != 0 ? std::strerror(err) : "unknown");
     return nullptr;
   }
+  // The caches ntfs_mount sets up over its own device: closed inodes kept
+  // for reopening (a listing, the open by path and the read that follow
+  // meet the same records), lookups and security ids. They belong to this
+  // mount and go with it (ntfs_umount frees them).
+  ntfs_create_lru_caches(vol);
   return std::unique_ptr<Ntfs3gVolume>(new Ntfs3gVolume(std::move(state), vol));
 }
 

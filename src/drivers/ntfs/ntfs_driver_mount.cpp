@@ -1,5 +1,7 @@
 #include "drivers/ntfs/ntfs_driver_mount.h"
 
+#include <algorithm>
+
 #include "platform/fs_driver.h"
 
 namespace platform {
@@ -8,6 +10,7 @@ NtfsMount::NtfsMount(std::shared_ptr<BlockDevice> device, bool readOnly)
     : device_(std::move(device)), readOnly_(readOnly) {}
 
 _ntfs_volume* NtfsMount::MountAs(bool writable, nt::NTSTATUS& status) {
+  CloseHeld();
   mount_.reset();
   bool readFailed = false;
   mount_ = Ntfs3gVolume::Mount(device_, !writable, error_, &readFailed);
@@ -42,8 +45,19 @@ _ntfs_volume* NtfsMount::WritableVolume(nt::NTSTATUS& status) {
 }
 
 void NtfsMount::Drop() {
+  CloseHeld();
   mount_.reset();
   writable_ = false;
+}
+
+void NtfsMount::Attach(Holder* holder) { holders_.push_back(holder); }
+
+void NtfsMount::Detach(Holder* holder) {
+  holders_.erase(std::remove(holders_.begin(), holders_.end(), holder), holders_.end());
+}
+
+void NtfsMount::CloseHeld() {
+  for (Holder* holder : holders_) holder->CloseOpen();
 }
 
 }  // namespace platform

@@ -6,10 +6,11 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "drivers/ntfs/ntfs3g_device.h"
 #include "platform/block_device.h"
 #include "platform/nt.h"
-#include "drivers/ntfs/ntfs3g_device.h"
 
 struct _ntfs_volume;
 
@@ -17,6 +18,17 @@ namespace platform {
 
 class NtfsMount {
  public:
+  // Keeps libntfs-3g inodes of this mount open between requests (an open
+  // file's inode and data attribute). Told to close them before every
+  // unmount, so nothing opened in one mount is used in the next.
+  class Holder {
+   public:
+    virtual void CloseOpen() = 0;
+
+   protected:
+    ~Holder() = default;
+  };
+
   // `readOnly`: the volume may never be changed (mounted by the kernel, or
   // an image that cannot be written).
   NtfsMount(std::shared_ptr<BlockDevice> device, bool readOnly);
@@ -32,6 +44,13 @@ class NtfsMount {
   Ntfs3gVolume* Mounted() const { return mount_.get(); }
   // Unmounts; the next request mounts again.
   void Drop();
+  // A holder is attached while it may keep inodes open; it detaches
+  // before it goes away.
+  void Attach(Holder* holder);
+  void Detach(Holder* holder);
+  // Closes what every holder keeps open: before an unmount, and before a
+  // change to the volume that the kept inodes would not see.
+  void CloseHeld();
   bool ReadOnly() const { return readOnly_; }
   // The reason of the last failed mount.
   const std::string& Error() const { return error_; }
@@ -40,6 +59,7 @@ class NtfsMount {
   _ntfs_volume* MountAs(bool writable, nt::NTSTATUS& status);
   std::shared_ptr<BlockDevice> device_;
   bool readOnly_;
+  std::vector<Holder*> holders_;
   std::unique_ptr<Ntfs3gVolume> mount_;
   bool writable_ = false;
   std::string error_;

@@ -139,6 +139,10 @@ FsEntry NtfsDescribe(ntfs_inode* ni, const std::string& name) {
   e.attributes = le32_to_cpu(ni->flags) & kReported;
   if (IsFolder(ni)) {
     e.attributes |= nt::FILE_ATTRIBUTE_DIRECTORY;
+  } else if (test_nino_flag(ni, KnownSize)) {
+    // Opening the inode read the size from the unnamed $DATA's record, the
+    // same value that opening the attribute would read.
+    e.size = static_cast<uint64_t>(ni->data_size);
   } else if (ntfs_attr* na = ntfs_attr_open(ni, AT_DATA, AT_UNNAMED, 0)) {
     e.size = static_cast<uint64_t>(na->data_size);
     ntfs_attr_close(na);

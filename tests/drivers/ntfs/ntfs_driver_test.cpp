@@ -11,8 +11,9 @@
 #include <set>
 
 #include "drivers/builtin_drivers.h"
-#include "platform/nt.h"
+#include "drivers/ntfs/ntfs_driver_file.h"
 #include "drivers/ntfs/ntfs_driver_move.h"
+#include "platform/nt.h"
 #include "platform/platform.h"
 #include "runtime/bytes.h"
 #include "support/ntfs_fixtures.h"
@@ -682,6 +683,64 @@ TEST_F(NtfsDriverTest, ATornRecordIsAnErrorNotACrash) {
   std::vector<uint8_t> data;
   EXPECT_FALSE(ReadAll("d:\\readme.txt", data));
   ASSERT_TRUE(ReadAll("d:\\docs\\report.doc", data));
+  EXPECT_EQ(data, testsupport::ExpectedContent(*fx_->Find("docs\\report.doc")));
+}
+
+// The whole of `file` in reads of `chunk` bytes.
+NTSTATUS ReadChunks(platform::DriverFile& file, uint32_t chunk, std::vector<uint8_t>& data) {
+  data.clear();
+  std::vector<uint8_t> buf(chunk);
+  for (;;) {
+    uint32_t got = 0;
+    const NTSTATUS s = file.Read(data.size(), buf.data(), chunk, got);
+    if (s == STATUS_END_OF_FILE) return STATUS_SUCCESS;
+    if (s != STATUS_SUCCESS) return s;
+    data.insert(data.end(), buf.begin(), buf.begin() + got);
+  }
+}
+
+TEST_F(NtfsDriverTest, AnOpenFileKeepsItsInodeOnlyWhileTheMountLasts) {
+  std::vector<uint8_t> bytes = testsupport::ReadFileBytes(fx_->Path());
+  const int64_t record = RecordNamed(bytes, "readme.txt");
+  ASSERT_GT(record, 15);
+  const uint32_t cluster = vr::U16(bytes, 0x0B) * vr::U8(bytes, 0x0D);
+  const uint64_t at = vr::U64(bytes, 0x30) * cluster + 1024 * static_cast<uint64_t>(record);
+  auto mem = std::make_shared<platform::MemoryDevice>(std::move(bytes));
+  platform::DriverContext context;
+  context.letter = 'm';
+  context.fileSystem = "NTFS";
+  context.device = mem;
+  std::string error;
+  auto driver = platform::CreateNtfsDriver(context, error);
+  ASSERT_TRUE(driver) << error;
+  std::unique_ptr<platform::DriverFile> readme, report;
+  ASSERT_EQ(driver->Open("readme.txt", readme), STATUS_SUCCESS);
+  ASSERT_EQ(driver->Open("docs\\report.doc", report), STATUS_SUCCESS);
+  auto* held = dynamic_cast<platform::NtfsFile*>(readme.get());
+  ASSERT_NE(held, nullptr);
+  EXPECT_FALSE(held->HoldsInode()) << "opened by name only";
+  const auto expected = testsupport::ExpectedContent(*fx_->Find("readme.txt"));
+  std::vector<uint8_t> data;
+  ASSERT_EQ(ReadChunks(*readme, 100, data), STATUS_SUCCESS);
+  EXPECT_EQ(data, expected);
+  EXPECT_TRUE(held->HoldsInode()) << "kept between reads";
+  // A remount closes it; the next read opens the record again.
+  driver->Invalidate();
+  EXPECT_FALSE(held->HoldsInode());
+  ASSERT_EQ(ReadChunks(*readme, 100, data), STATUS_SUCCESS);
+  EXPECT_EQ(data, expected);
+  // The file is deleted behind the driver (its record freed and reused):
+  // after the driver is told, the handle no longer reads.
+  mem->Bytes()[at + 0x16] &= 0xFE;  // not in use
+  mem->Bytes()[at + 0x10] += 1;     // sequence number
+  driver->Invalidate();
+  uint8_t byte = 0;
+  uint32_t got = 0;
+  EXPECT_EQ(readme->Read(0, &byte, 1, got), STATUS_INVALID_HANDLE);
+  EXPECT_EQ(got, 0u);
+  // The other file reads on, also after the driver itself is gone.
+  driver.reset();
+  ASSERT_EQ(ReadChunks(*report, 4096, data), STATUS_SUCCESS);
   EXPECT_EQ(data, testsupport::ExpectedContent(*fx_->Find("docs\\report.doc")));
 }
 

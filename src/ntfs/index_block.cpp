@@ -6,6 +6,7 @@
 #include "ntfs/record_bytes.h"
 #include "platform/ntfs_layout.h"
 #include "platform/update_sequence.h"
+#include "runtime/run_error.h"
 #include "volume/block_cache.h"
 #include "volume/error_state.h"
 #include "volume/session.h"
@@ -89,7 +90,9 @@ bool Read_INDX(Long Vcn, const VbArray<Long>& Lengths, const VbArray<Long>& Lcns
     }
     const std::string magic = Get_Text(Buffer.Span(), 0, 4);
     if (magic == "INDX") {
-      Fixup_INDX(Buffer.Span());
+      // A torn sector is left for the entries' own checks, as NT did; an
+      // update-sequence array outside the block cannot be applied at all.
+      if (Fixup_INDX(Buffer.Span()) == kUsaBadArray) Raise(kErrSubscript);
       return true;
     }
     if (magic == std::string("AFP\0", 4)) return false;  // a free block

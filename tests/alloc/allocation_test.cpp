@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "alloc/cluster_bitmaps.h"
+#include "alloc/cluster_claims.h"
 #include "alloc/free_segments.h"
 #include "alloc/reservations.h"
 #include "runtime/run_error.h"
@@ -175,15 +176,25 @@ TEST_F(Allocation, SegmentsOfARecordAreMarkedInTheComputedBitmap) {
   EXPECT_EQ(ComputedBitmap(2), 0x1F);
   EXPECT_EQ(ComputedBitmap(12), 0x70);
   EXPECT_EQ(Count_Used(ComputedBitmap, 0, 128), 19);
-  // A segment past the bitmap is a subscript error for the scan to record.
+  // Claimed again: the first cluster claimed twice is the answer.
+  EXPECT_EQ(Mark_Segments_Used(lengths, lcns), 5);
+  // A segment past the bitmap is reported for the scan to record.
   lcns(2) = 126;
-  EXPECT_THROW(Mark_Segments_Used(lengths, lcns), RunError);
-  // Not kept in shared mode.
+  EXPECT_EQ(Mark_Segments_Used(lengths, lcns), 5);
   ComputedBitmap.ReDim(15);
+  EXPECT_EQ(Mark_Segments_Used(lengths, lcns), kClaimOutside);
+  // Shared, an unsized bitmap is left alone; a sized one still serves the
+  // cross-link test, and a run beyond it is not reported.
   VolumeSession.SharedMode = -1;
+  ComputedBitmap.ReDim(0);
   lcns(2) = 100;
-  Mark_Segments_Used(lengths, lcns);
-  EXPECT_EQ(Count_Used(ComputedBitmap, 0, 128), 0);
+  EXPECT_EQ(Mark_Segments_Used(lengths, lcns), kClaimFree);
+  EXPECT_EQ(ComputedBitmap(0), 0);
+  ComputedBitmap.ReDim(15);
+  EXPECT_EQ(Mark_Segments_Used(lengths, lcns), kClaimFree);
+  EXPECT_EQ(Count_Used(ComputedBitmap, 0, 128), 19);
+  lcns(2) = 126;
+  EXPECT_EQ(Mark_Segments_Used(lengths, lcns), 5);
 }
 
 }  // namespace

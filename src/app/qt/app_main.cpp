@@ -35,7 +35,7 @@ bool Load_Drive_Map() {
   if (platform::LoadDriveMap(error)) return true;
   std::cerr << "voduru: drive map: " << error << "\n";
   // An interactive start goes on without drives; a run cannot.
-  return !HasCommandLine();
+  return !HasCommandLine() && Launch.viewer.empty();
 }
 
 // Qt's own warnings (an offscreen plugin that cannot raise a window, a
@@ -78,7 +78,7 @@ int RunVoduru(int argc, char** argv) {
   Headless = noDisplay && Launch.screenshot.empty();
   // Without a display a main window with nothing to do would wait forever
   // for a user who cannot see it.
-  if (Headless && !HasCommandLine()) {
+  if (Headless && !HasCommandLine() && Launch.viewer.empty()) {
     std::cerr << "voduru: no display for the main window and no drive to run; see 'voduru "
                  "--help'\n";
     return kExitRunFailed;

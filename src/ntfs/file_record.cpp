@@ -31,17 +31,6 @@ bool PendingMark() { return (ErrorState.ErrorCount & kAlignmentMark) != 0; }
 void ClearMark() { ErrorState.ErrorCount = ErrorState.ErrorCount - kAlignmentMark; }
 bool ErrorsCounted() { return (ErrorState.ErrorCount & kErrorCountMask) != 0; }
 
-// The attribute's name is "$I30", the name of a folder's file-name index.
-// Other indexes ($SDH, $SII, $O, $Q, $R) never make a folder.
-bool IsI30(Bytes b, int64_t pos) {
-  if (U8(b, pos + 9) != 4) return false;
-  const int64_t name = pos + U16(b, pos + 0x0A);
-  static const char kI30[] = "$I30";
-  for (int k = 0; k < 4; ++k)
-    if (U16(b, name + 2 * k) != static_cast<uint8_t>(kI30[k])) return false;
-  return true;
-}
-
 // The header fields the attribute walk and the fixup rely on, against the
 // record size: the update sequence (one number per sector plus one, inside
 // the first sector), the first attribute after it, the bytes in use within
@@ -207,14 +196,14 @@ bool WalkRecord(Long RecordNumber, VbArray<Long>& Lengths, VbArray<Long>& Lcns, 
         break;
 
       case kIndexRoot:
-        if (IsI30(b, pos)) {
+        if (Is_I30_Attribute(b, pos)) {
           Info.IsDirectory = kTrue;
           if (len >= 48) Info.IndexBlockSize = Get_Num(b, pos + 40, 4);
         }
         break;
 
       case kIndexAllocation:
-        if (IsI30(b, pos)) {
+        if (Is_I30_Attribute(b, pos)) {
           Info.IsDirectory = kTrue;
           // The index runs replace data runs of this record, never extents an
           // attribute list has gathered.

@@ -30,21 +30,12 @@ constexpr uint32_t kFileSignature = 0x454C4946u;  // "FILE"
 
 bool ErrorsCounted() { return (ErrorState.ErrorCount & kErrorCountMask) != 0; }
 
-bool IsI30(Bytes b, int64_t pos) {
-  if (U8(b, pos + 9) != 4) return false;
-  const int64_t name = pos + U16(b, pos + 0x0A);
-  static const char kI30[] = "$I30";
-  for (int k = 0; k < 4; ++k)
-    if (U16(b, name + 2 * k) != static_cast<uint8_t>(kI30[k])) return false;
-  return true;
-}
-
 // The attributes whose runs the record decoder (or the attribute list it
 // follows) collects as the file's segments or its security descriptor.
 bool Collected(Bytes b, int64_t pos, bool base) {
   const int type = U8(b, pos);
   if (type == kData) return U8(b, pos + 9) == 0;
-  if (type == kIndexAllocation) return IsI30(b, pos);
+  if (type == kIndexAllocation) return Is_I30_Attribute(b, pos);
   if (type == kSecurityDescriptor && base && U32(b, pos + 4) >= 72) {
     const int h = U8(b, pos + 64);
     return h != 0 && h < 0x45 && (h & 15) < 5;

@@ -29,4 +29,13 @@ int64_t Attribute_Last_Vcn(Bytes Buffer, int64_t AttributeOffset) {
   return I64(Buffer, AttributeOffset + 0x18);
 }
 
+bool Is_I30_Attribute(Bytes Buffer, int64_t AttributeOffset) {
+  if (U8(Buffer, AttributeOffset + 9) != 4) return false;
+  const int64_t name = AttributeOffset + U16(Buffer, AttributeOffset + 0x0A);
+  static const char kI30[] = "$I30";
+  for (int k = 0; k < 4; ++k)
+    if (U16(Buffer, name + 2 * k) != static_cast<uint8_t>(kI30[k])) return false;
+  return true;
+}
+
 }  // namespace vr

@@ -28,4 +28,9 @@ std::string Get_Name(Bytes Buffer, int64_t Offset);
 // attribute for a small one.
 int64_t Attribute_Last_Vcn(Bytes Buffer, int64_t AttributeOffset);
 
+// True when the attribute at AttributeOffset is named "$I30", the name of a
+// folder's file-name index. Other indexes ($SDH, $SII, $O, $Q, $R) never make
+// a folder.
+bool Is_I30_Attribute(Bytes Buffer, int64_t AttributeOffset);
+
 }  // namespace vr

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <vector>
 
 #include "platform/ntfs_layout.h"
@@ -49,6 +50,11 @@ struct Shape {
   int64_t sectors;
   int64_t usaOffset;
 };
+
+// Test listings name each case by its sectors and array offset.
+void PrintTo(const Shape& shape, std::ostream* os) {
+  *os << shape.sectors << " sectors, array at 0x" << std::hex << shape.usaOffset << std::dec;
+}
 
 class UpdateSequence : public testing::TestWithParam<Shape> {};
 

@@ -39,6 +39,7 @@ extern "C" {
 #include "ntfs/mft.h"
 #include "ntfs/ntfs_geometry.h"
 #include "ntfs/owned_clusters.h"
+#include "ntfs_test_support.h"
 #include "optimise/fs_control.h"
 #include "platform/block_device.h"
 #include "platform/fs_driver.h"
@@ -585,18 +586,6 @@ TEST_F(WriteBack, FailedBitmapWriteStopsTheRun) {
 }
 
 // --- Writing a FILE record back ------------------------------------------------------------
-
-// Offset of the first attribute of `type` in a record, 0 when none.
-int64_t AttributeAt(Bytes record, uint32_t type) {
-  int64_t at = U16(record, 0x14);
-  while (at + 8 <= static_cast<int64_t>(record.size())) {
-    const uint32_t t = U32(record, at);
-    if (t == 0xFFFFFFFFu || U32(record, at + 4) == 0) return 0;
-    if (t == type) return at;
-    at += U32(record, at + 4);
-  }
-  return 0;
-}
 
 class RecordWriteBack : public WriteBack {
  protected:

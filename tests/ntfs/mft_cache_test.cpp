@@ -10,6 +10,7 @@
 #include "ntfs/file_record.h"
 #include "ntfs/mft.h"
 #include "ntfs_scan_harness.h"
+#include "ntfs_test_support.h"
 #include "platform/io_counts.h"
 #include "support/ntfs_fixtures.h"
 #include "support/volume_images.h"
@@ -89,18 +90,6 @@ TEST_F(MftCacheTest, ViewsReportTheSameAndReadEachPartOfTheMftOnce) {
     EXPECT_GT(plain.reads, static_cast<uint64_t>(plain.records));
     EXPECT_LT(cached.reads * 5, plain.reads) << cached.reads << " vs " << plain.reads;
   }
-}
-
-// Offset of the first attribute of `type` in a record, 0 when none.
-int64_t AttributeAt(Bytes record, uint32_t type) {
-  int64_t at = U16(record, 0x14);
-  while (at + 8 <= static_cast<int64_t>(record.size())) {
-    const uint32_t t = U32(record, at);
-    if (t == 0xFFFFFFFFu || U32(record, at + 4) == 0) return 0;
-    if (t == type) return at;
-    at += U32(record, at + 4);
-  }
-  return 0;
 }
 
 TEST_F(MftCacheTest, ARecordWrittenAfterItWasCachedIsReadAnew) {

@@ -37,4 +37,16 @@ inline std::vector<int64_t> Column(const VbArray<Long>& a) {
   return out;
 }
 
+// Offset of the first attribute of `type` in a record, 0 when none.
+inline int64_t AttributeAt(Bytes record, uint32_t type) {
+  int64_t at = U16(record, 0x14);
+  while (at + 8 <= static_cast<int64_t>(record.size())) {
+    const uint32_t t = U32(record, at);
+    if (t == 0xFFFFFFFFu || U32(record, at + 4) == 0) return 0;
+    if (t == type) return at;
+    at += U32(record, at + 4);
+  }
+  return 0;
+}
+
 }  // namespace vr::test

@@ -1,10 +1,7 @@
 #include "drivers/ntfs/ntfs_driver.h"
 
-#include <sys/stat.h>
-
 #include <atomic>
 #include <cstdlib>
-#include <ctime>
 #include <optional>
 
 #include "drivers/ntfs/ntfs_driver_file.h"
@@ -13,12 +10,6 @@
 #include "drivers/ntfs/ntfs_driver_move.h"
 #include "drivers/ntfs/ntfs_driver_names.h"
 #include "drivers/ntfs/ntfs_driver_relocate.h"
-
-extern "C" {
-#include <ntfs-3g/bitmap.h>
-#include <ntfs-3g/device.h>
-#include <ntfs-3g/volume.h>
-}
 
 namespace platform {
 
@@ -143,10 +134,7 @@ class NtfsDriver : public FileSystemDriver {
     nt::NTSTATUS status = nt::STATUS_SUCCESS;
     _ntfs_volume* vol = mount_->WritableVolume(status);
     if (vol == nullptr) return;
-    for (const NtfsMoveRules::Run& run : runs)
-      if (ntfs_bitmap_clear_run(vol->lcnbmp_na, run.lcn, run.count) == 0)
-        vol->free_clusters += run.count;
-    vol->dev->d_ops->sync(vol->dev);
+    NtfsFreeClusters(vol, runs);
   }
 
   std::shared_ptr<NtfsMount> mount_;

@@ -33,6 +33,9 @@ struct Run {
 };
 
 constexpr int64_t kCopyBytes = 1 << 20;  // the data is copied in pieces of 1 MB
+// Released runs whose bitmap bytes lie closer than this share one write.
+constexpr int64_t kBitmapGapBytes = 4096;
+constexpr int64_t kBitmapStretchBytes = 1 << 20;
 
 // Closes what it holds when the move ends, whichever way.
 struct Opened {
@@ -275,6 +278,42 @@ nt::NTSTATUS NtfsRelocate(ntfs_volume* vol, uint64_t reference, const NtfsMoveRe
     result.released.push_back({p.lcn, p.length});
   }
   return nt::STATUS_SUCCESS;
+}
+
+bool NtfsFreeClusters(ntfs_volume* vol, std::vector<NtfsMoveRules::Run> runs) {
+  using Run = NtfsMoveRules::Run;
+  std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.lcn < b.lcn; });
+  const auto lastByte = [](const Run& r) { return (r.lcn + r.count - 1) / 8; };
+  bool ok = true;
+  for (size_t i = 0; i < runs.size();) {
+    const int64_t first = runs[i].lcn / 8;
+    int64_t last = lastByte(runs[i]);
+    size_t j = i + 1;
+    for (; j < runs.size() && runs[j].lcn / 8 <= last + kBitmapGapBytes &&
+           lastByte(runs[j]) - first < kBitmapStretchBytes;
+         ++j)
+      last = std::max(last, lastByte(runs[j]));
+    const int64_t size = last - first + 1;
+    std::vector<uint8_t> bits(static_cast<size_t>(size));
+    if (ntfs_attr_pread(vol->lcnbmp_na, first, size, bits.data()) != size) {
+      ok = false;
+      i = j;
+      continue;
+    }
+    int64_t freed = 0;
+    for (; i < j; ++i)
+      for (int64_t c = runs[i].lcn; c < runs[i].lcn + runs[i].count; ++c) {
+        uint8_t& byte = bits[static_cast<size_t>(c / 8 - first)];
+        const auto bit = static_cast<uint8_t>(1u << (c % 8));
+        if (byte & bit) ++freed;
+        byte = static_cast<uint8_t>(byte & ~bit);
+      }
+    if (ntfs_attr_pwrite(vol->lcnbmp_na, first, size, bits.data()) != size)
+      ok = false;
+    else
+      vol->free_clusters += freed;
+  }
+  return Sync(vol) && ok;
 }
 
 }  // namespace platform

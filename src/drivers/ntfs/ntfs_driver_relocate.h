@@ -46,4 +46,9 @@ struct NtfsRelocation {
 nt::NTSTATUS NtfsRelocate(_ntfs_volume* vol, uint64_t reference, const NtfsMoveRequest& move,
                           NtfsMoveRules& rules, NtfsRelocation& result);
 
+// Marks `runs` free in the cluster bitmap: each stretch of the bitmap they
+// lie in is read and written once. False when a transfer failed; the bits
+// of that stretch then stay as they were (in use).
+bool NtfsFreeClusters(_ntfs_volume* vol, std::vector<NtfsMoveRules::Run> runs);
+
 }  // namespace platform

@@ -190,6 +190,37 @@ class NtfsMoveTest : public ::testing::Test {
       ++files;
     }
     EXPECT_GT(files, 600);
+    // The fragmented files' clusters, wherever their runs point, are in use.
+    std::vector<uint8_t> bitmap(16 + (1 << 16));
+    int64_t zero = 0;
+    platform::FsControlRequest ask;
+    ask.code = FSCTL_GET_VOLUME_BITMAP;
+    ask.in = &zero;
+    ask.inSize = 8;
+    ask.out = bitmap.data();
+    ask.outSize = static_cast<DWORD>(bitmap.size());
+    ASSERT_EQ(driver->FsControl(ask).status, STATUS_SUCCESS);
+    for (const std::string path : {"frag\\alpha.bin", "frag\\beta.bin", "frag\\many.bin"}) {
+      std::unique_ptr<platform::DriverFile> file;
+      ASSERT_EQ(driver->Open(path, file), STATUS_SUCCESS);
+      std::vector<uint8_t> out(16 + 16 * 1024);
+      platform::FsControlRequest pointers;
+      pointers.code = FSCTL_GET_RETRIEVAL_POINTERS;
+      pointers.in = &zero;
+      pointers.inSize = 8;
+      pointers.out = out.data();
+      pointers.outSize = static_cast<DWORD>(out.size());
+      pointers.file = file.get();
+      ASSERT_EQ(driver->FsControl(pointers).status, STATUS_SUCCESS) << path;
+      int64_t vcn = 0;
+      for (uint32_t i = 0; i < vr::U32(out, 0); ++i) {
+        const int64_t next = vr::I64(out, 16 + 16 * i), lcn = vr::I64(out, 24 + 16 * i);
+        for (int64_t c = lcn; c < lcn + next - vcn; ++c)
+          ASSERT_TRUE((bitmap[16 + static_cast<size_t>(c / 8)] >> (c % 8)) & 1)
+              << path << " cluster " << c << " is marked free";
+        vcn = next;
+      }
+    }
   }
 
   // The other readers of the image file: libntfs-3g's own mount of the
@@ -421,6 +452,68 @@ TEST_F(NtfsMoveTest, RefusalsAnswerTheirStatusAndWriteNothing) {
               readOnly ? STATUS_MEDIA_WRITE_PROTECTED : STATUS_ACCESS_DENIED);
   }
   EXPECT_EQ(gate->writes, 0);
+}
+
+// One move of the 800-run file, whose extents lie in several FILE records,
+// and the release after the flush delay: stopped after any write, the
+// volume mounts and every file reads as it was written.
+TEST_F(NtfsMoveTest, AStopAfterAnyWriteOfAMoveLeavesEveryFileIntact) {
+  platform::MapMemoryDrive('m', std::make_shared<platform::MemoryDevice>(original_));
+  std::shared_ptr<platform::WriteLogDevice> log;
+  platform::SetDeviceWrapper('m', [&log](std::shared_ptr<platform::BlockDevice> d) {
+    log = std::make_shared<platform::WriteLogDevice>(std::move(d));
+    return log;
+  });
+  HANDLE v = OpenVolume('m');
+  ASSERT_NE(v, INVALID_HANDLE_VALUE);
+  const std::vector<uint8_t> bitmap = Bitmap(v);
+  const int64_t target = FreeRun(bitmap, 800, static_cast<int64_t>(bitmap.size()) * 4);
+  ASSERT_EQ(Move(v, "m:\\frag\\many.bin", 0, target, 800), STATUS_SUCCESS);
+  const size_t moved = log->Log().size();
+  Sleep(kDelayMs);
+  Bitmap(v);  // any request after the delay frees the old clusters
+  CloseHandle(v);
+  // The data (4 writes of 1 MB), the target's bits, the records, the release.
+  ASSERT_GE(moved, 7u);
+  ASSERT_EQ(log->Log().size(), moved + 1) << "the 800 scattered clusters are freed in one write";
+  testsupport::ForEachCrashPoint(original_, *log, [&](size_t, const std::vector<uint8_t>& volume) {
+    ExpectEveryFileIntact(volume);
+  });
+}
+
+// A failed write at each write of one move: the request ends in an error
+// status and every file still reads as it was written.
+TEST_F(NtfsMoveTest, AFailedWriteInAMoveEndsInAnErrorAndLeavesEveryFileIntact) {
+  const auto run = [&](uint64_t failWrite, size_t& writes) {
+    platform::ResetPlatform();
+    platform::RegisterBuiltinDrivers();
+    auto mem = std::make_shared<platform::MemoryDevice>(original_);
+    platform::MapMemoryDrive('m', mem);
+    std::shared_ptr<platform::FaultDevice> faults;
+    platform::SetDeviceWrapper('m', [&](std::shared_ptr<platform::BlockDevice> d) {
+      faults = std::make_shared<platform::FaultDevice>(std::move(d), 0, failWrite);
+      return faults;
+    });
+    HANDLE v = OpenVolume('m');
+    EXPECT_NE(v, INVALID_HANDLE_VALUE);
+    const std::vector<uint8_t> bitmap = Bitmap(v);
+    const int64_t target = FreeRun(bitmap, 800, static_cast<int64_t>(bitmap.size()) * 4);
+    const NTSTATUS status = Move(v, "m:\\frag\\many.bin", 0, target, 800);
+    writes = faults->Writes();
+    CloseHandle(v);
+    platform::ResetPlatform();
+    return std::make_pair(status, mem->Bytes());
+  };
+  size_t writes = 0;
+  ASSERT_EQ(run(0, writes).first, STATUS_SUCCESS);
+  ASSERT_GE(writes, 7u);
+  for (uint64_t k = 1; k <= writes; ++k) {
+    SCOPED_TRACE("write " + std::to_string(k) + " of " + std::to_string(writes) + " failed");
+    size_t ignored = 0;
+    const auto [status, volume] = run(k, ignored);
+    EXPECT_NE(status, STATUS_SUCCESS);
+    ExpectEveryFileIntact(volume);
+  }
 }
 
 }  // namespace

@@ -266,6 +266,14 @@ int64_t Clusters(const std::vector<Extent>& extents) {
   return n;
 }
 
+// The cluster of each VCN.
+std::vector<int64_t> ClusterMap(const std::vector<Extent>& extents) {
+  std::vector<int64_t> lcns;
+  for (const Extent& e : extents)
+    for (int64_t i = 0; i < e.length; ++i) lcns.push_back(e.lcn < 0 ? -1 : e.lcn + i);
+  return lcns;
+}
+
 // Whole files, a middle piece, a partly used target, a target just
 // released before and after the flush delay; then every reader agrees.
 TEST_F(NtfsMoveTest, MovesKeepEveryFileAndTheVolumeSound) {
@@ -276,26 +284,40 @@ TEST_F(NtfsMoveTest, MovesKeepEveryFileAndTheVolumeSound) {
   std::vector<uint8_t> expected = Bitmap(v);
   const int64_t high = static_cast<int64_t>(expected.size()) * 8 / 2;
 
-  // The 800-run file with an attribute list, whole, to one run.
+  // The 800-run file with an attribute list: 600 clusters from its middle,
+  // across the FILE records that hold its extents, then all of it.
   const std::string many = "n:\\frag\\many.bin";
   const std::vector<Extent> manyBefore = Extents(many);
   ASSERT_EQ(Clusters(manyBefore), 800);
   ASSERT_GT(manyBefore.size(), 700u);
-  const int64_t t1 = FreeRun(expected, 800, high);
+  const auto manyData = testsupport::ExpectedContent(*fx_->Find("frag\\many.bin"));
+  const int64_t t0 = FreeRun(expected, 600, high);
+  ASSERT_GT(t0, 0);
+  ASSERT_EQ(Move(v, many, 100, t0, 600), STATUS_SUCCESS);
+  std::vector<int64_t> lcns = ClusterMap(manyBefore);
+  for (int64_t i = 0; i < 600; ++i) lcns[static_cast<size_t>(100 + i)] = t0 + i;
+  EXPECT_EQ(ClusterMap(Extents(many)), lcns);
+  std::vector<uint8_t> raw = RawClusters(v, t0, 600);
+  EXPECT_TRUE(std::equal(raw.begin(), raw.end(), manyData.begin() + 100 * cluster_))
+      << "the program's raw reads see the data at its new place";
+  Mark(expected, t0, 600, true);
+  for (int64_t vcn = 100; vcn < 700; ++vcn)
+    Mark(expected, ClusterMap(manyBefore)[static_cast<size_t>(vcn)], 1, false);
+
+  const std::vector<Extent> manyMiddle = Extents(many);
+  const int64_t t1 = FreeRun(expected, 800, t0 + 600);
   ASSERT_GT(t1, 0);
   size_t writes = Writes();
   ASSERT_EQ(Move(v, many, 0, t1, 800), STATUS_SUCCESS);
   EXPECT_GT(Writes(), writes);
   EXPECT_EQ(Extents(many), (std::vector<Extent>{{0, t1, 800}}));
-  const auto manyData = testsupport::ExpectedContent(*fx_->Find("frag\\many.bin"));
-  std::vector<uint8_t> raw = RawClusters(v, t1, 800);
-  EXPECT_TRUE(std::equal(manyData.begin(), manyData.end(), raw.begin()))
-      << "the program's raw reads see the data at its new place";
+  raw = RawClusters(v, t1, 800);
+  EXPECT_TRUE(std::equal(manyData.begin(), manyData.end(), raw.begin()));
   // The old clusters stay in use until the flush delay has passed.
   std::vector<uint8_t> now = Bitmap(v);
-  for (const Extent& e : manyBefore) EXPECT_TRUE(Used(now, e.lcn)) << e.lcn;
+  for (const Extent& e : manyMiddle) EXPECT_TRUE(Used(now, e.lcn)) << e.lcn;
   Mark(expected, t1, 800, true);
-  for (const Extent& e : manyBefore) Mark(expected, e.lcn, e.length, false);
+  for (const Extent& e : manyMiddle) Mark(expected, e.lcn, e.length, false);
 
   // The middle of a 40-run file: runs before and after stay.
   const std::string alpha = "n:\\frag\\alpha.bin";
@@ -342,11 +364,22 @@ TEST_F(NtfsMoveTest, MovesKeepEveryFileAndTheVolumeSound) {
   EXPECT_EQ(Extents(beta), (std::vector<Extent>{{0, t1, 40}}));
   Mark(expected, t1, 40, true);
   for (const Extent& e : betaBefore) Mark(expected, e.lcn, e.length, false);
-  EXPECT_EQ(platform::NtfsMovesDone() - movesBefore, 4u);
+  EXPECT_EQ(platform::NtfsMovesDone() - movesBefore, 5u);
 
-  // After the delay the bitmap is the old one with exactly the targets
-  // taken and the old places freed, and every file's runs are in use.
-  Sleep(kDelayMs);
+  // Locking the volume frees what still waits (the driver's flush before
+  // the lock). Then the bitmap is the old one with exactly the targets taken
+  // and the old places freed, and every file's runs are in use.
+  EXPECT_TRUE(Used(Bitmap(v), betaBefore[0].lcn));
+  CloseHandle(v);
+  v = CreateFileA("\\\\.\\n:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, 0);
+  ASSERT_NE(v, INVALID_HANDLE_VALUE);
+  DWORD done = 0;
+  writes = Writes();
+  ASSERT_TRUE(DeviceIoControl(v, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &done, nullptr));
+  EXPECT_EQ(Writes(), writes + 1) << "the waiting clusters freed in one bitmap write";
+  ASSERT_TRUE(DeviceIoControl(v, FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &done, nullptr));
+  CloseHandle(v);
+  v = OpenVolume('n');
   const std::vector<uint8_t> after = Bitmap(v);
   EXPECT_TRUE(after == expected) << "the bitmap and the run lists disagree";
   for (const std::string& path : {many, alpha, beta, std::string("n:\\docs\\report.doc")})

@@ -166,6 +166,9 @@ class NtfsMoveTest : public ::testing::Test {
   // Every file of the fixture read through a fresh libntfs-3g mount of
   // `volume` (the driver, on a private copy) equals what was written.
   void ExpectEveryFileIntact(const std::vector<uint8_t>& volume) const {
+    ExpectEveryFileIntact(volume, *fx_);
+  }
+  static void ExpectEveryFileIntact(const std::vector<uint8_t>& volume, const NtfsFixture& fx) {
     platform::DriverContext context;
     context.letter = 'z';
     context.fileSystem = "NTFS";
@@ -174,7 +177,7 @@ class NtfsMoveTest : public ::testing::Test {
     auto driver = platform::CreateNtfsDriver(context, error);
     ASSERT_TRUE(driver) << "libntfs-3g no longer mounts the volume: " << error;
     int files = 0;
-    for (const NtfsFixtureEntry& e : fx_->Entries()) {
+    for (const NtfsFixtureEntry& e : fx.Entries()) {
       if (e.flags & (testsupport::kNtfsFolder | testsupport::kNtfsNamedStream)) continue;
       std::unique_ptr<platform::DriverFile> file;
       ASSERT_EQ(driver->Open(e.path, file), STATUS_SUCCESS) << e.path;
@@ -547,6 +550,36 @@ TEST_F(NtfsMoveTest, AFailedWriteInAMoveEndsInAnErrorAndLeavesEveryFileIntact) {
     EXPECT_NE(status, STATUS_SUCCESS);
     ExpectEveryFileIntact(volume);
   }
+}
+
+// Clusters of one sector: the same moves, the same checks.
+TEST_F(NtfsMoveTest, MovesHoldForClustersOfOneSector) {
+  testsupport::NtfsFixtureOptions options;
+  options.clusterSize = 512;
+  NtfsFixture fx;
+  std::string error;
+  const std::string path = testsupport::TempPath("move512.img");
+  ASSERT_TRUE(testsupport::BuildNtfsFixture(path, options, fx, error)) << error;
+  platform::SetDriveMap({platform::DriveEntry{'n', path, {}}});
+  HANDLE v = OpenVolume('n');
+  ASSERT_NE(v, INVALID_HANDLE_VALUE);
+  const std::vector<uint8_t> bitmap = Bitmap(v);
+  const int64_t high = static_cast<int64_t>(bitmap.size()) * 4;
+  const int64_t t1 = FreeRun(bitmap, 800, high);
+  const int64_t t2 = FreeRun(bitmap, 20, t1 + 800);
+  ASSERT_GT(t2, 0);
+  ASSERT_EQ(Move(v, "n:\\frag\\many.bin", 0, t1, 800), STATUS_SUCCESS);
+  EXPECT_EQ(Extents("n:\\frag\\many.bin"), (std::vector<Extent>{{0, t1, 800}}));
+  const std::vector<Extent> alpha = Extents("n:\\frag\\alpha.bin");
+  ASSERT_EQ(Move(v, "n:\\frag\\alpha.bin", 10, t2, 20), STATUS_SUCCESS);
+  std::vector<int64_t> lcns = ClusterMap(alpha);
+  for (int64_t i = 0; i < 20; ++i) lcns[static_cast<size_t>(10 + i)] = t2 + i;
+  EXPECT_EQ(ClusterMap(Extents("n:\\frag\\alpha.bin")), lcns);
+  CloseHandle(v);
+  platform::ResetPlatform();
+  ExpectEveryFileIntact(testsupport::ReadFileBytes(path), fx);
+  std::string out;
+  EXPECT_EQ(testsupport::RunCommand("ntfsfix -n " + testsupport::ShellQuote(path), out), 0) << out;
 }
 
 }  // namespace

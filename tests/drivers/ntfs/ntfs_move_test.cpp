@@ -458,7 +458,19 @@ TEST_F(NtfsMoveTest, RefusalsAnswerTheirStatusAndWriteNothing) {
   EXPECT_EQ(Writes(), 0u);
   EXPECT_TRUE(testsupport::ReadFileBytes(image_) == original_) << "the image changed";
 
-  // A volume served read-only (a mounted block device) and a locked one.
+  // A drive that cannot be written, through the NT calls.
+  platform::RegisterBuiltinDrivers();
+  auto readOnly = std::make_shared<platform::MemoryDevice>(original_, true);
+  platform::MapMemoryDrive('r', readOnly);
+  v = CreateFileA("\\\\.\\r:", GENERIC_READ, 3, nullptr, OPEN_EXISTING, 0, 0);
+  ASSERT_NE(v, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Move(v, "r:\\frag\\many.bin", 0, free, 800), STATUS_MEDIA_WRITE_PROTECTED);
+  CloseHandle(v);
+  platform::ResetPlatform();
+  EXPECT_TRUE(readOnly->Bytes() == original_);
+
+  // The driver given a volume served read-only (a mounted block device),
+  // and one the program holds locked.
   auto locked = std::make_shared<bool>(false);
   auto gate =
       std::make_shared<LockGate>(std::make_shared<platform::MemoryDevice>(original_), locked);

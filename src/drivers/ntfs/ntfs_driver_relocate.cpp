@@ -265,7 +265,7 @@ nt::NTSTATUS NtfsRelocate(ntfs_volume* vol, uint64_t reference, const NtfsMoveRe
   result.recordsTouched = true;
   status = RewriteExtents(vol, open.ni, moved, start, end, true);
   if (status != nt::STATUS_SUCCESS) return status;
-  if (ntfs_inode_sync(open.ni) != 0 || !Sync(vol)) return DeviceError();
+  if (ntfs_inode_sync(open.ni) != 0) return DeviceError();
   result.recordsTouched = false;
   for (const Run& p : pieces) {
     if (!result.released.empty()) {
@@ -282,6 +282,8 @@ nt::NTSTATUS NtfsRelocate(ntfs_volume* vol, uint64_t reference, const NtfsMoveRe
 
 bool NtfsFreeClusters(ntfs_volume* vol, std::vector<NtfsMoveRules::Run> runs) {
   using Run = NtfsMoveRules::Run;
+  // The records that no longer point at these clusters reach the disk first.
+  if (!Sync(vol)) return false;
   std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.lcn < b.lcn; });
   const auto lastByte = [](const Run& r) { return (r.lcn + r.count - 1) / 8; };
   bool ok = true;
@@ -313,7 +315,7 @@ bool NtfsFreeClusters(ntfs_volume* vol, std::vector<NtfsMoveRules::Run> runs) {
     else
       vol->free_clusters += freed;
   }
-  return Sync(vol) && ok;
+  return ok;
 }
 
 }  // namespace platform

@@ -7,7 +7,8 @@
 //   2. the data is copied to the target, read back and flushed;
 //   3. the target's bits are set in the cluster bitmap, flushed;
 //   4. each FILE record holding an extent of the range gets its new mapping
-//      pairs (libntfs-3g applies the update sequence), flushed.
+//      pairs (libntfs-3g applies the update sequence); they are flushed
+//      before the old clusters are freed (NtfsFreeClusters).
 // Each extent keeps its VCN range, so every record is whole on its own: a
 // stop between two record writes leaves some extents on the old clusters
 // and some on the new, which hold the same bytes. The old clusters are not
@@ -46,9 +47,10 @@ struct NtfsRelocation {
 nt::NTSTATUS NtfsRelocate(_ntfs_volume* vol, uint64_t reference, const NtfsMoveRequest& move,
                           NtfsMoveRules& rules, NtfsRelocation& result);
 
-// Marks `runs` free in the cluster bitmap: each stretch of the bitmap they
-// lie in is read and written once. False when a transfer failed; the bits
-// of that stretch then stay as they were (in use).
+// Marks `runs` free in the cluster bitmap, after flushing what was written
+// before: each stretch of the bitmap they lie in is read and written once.
+// False when a transfer failed; the bits of that stretch then stay as they
+// were (in use).
 bool NtfsFreeClusters(_ntfs_volume* vol, std::vector<NtfsMoveRules::Run> runs);
 
 }  // namespace platform

@@ -580,6 +580,7 @@ TEST_F(NtfsMoveTest, MovesHoldForClustersOfOneSector) {
   const int64_t t1 = FreeRun(bitmap, 800, high);
   const int64_t t2 = FreeRun(bitmap, 20, t1 + 800);
   ASSERT_GT(t2, 0);
+  const std::vector<Extent> many = Extents("n:\\frag\\many.bin");
   ASSERT_EQ(Move(v, "n:\\frag\\many.bin", 0, t1, 800), STATUS_SUCCESS);
   EXPECT_EQ(Extents("n:\\frag\\many.bin"), (std::vector<Extent>{{0, t1, 800}}));
   const std::vector<Extent> alpha = Extents("n:\\frag\\alpha.bin");
@@ -588,7 +589,18 @@ TEST_F(NtfsMoveTest, MovesHoldForClustersOfOneSector) {
   for (int64_t i = 0; i < 20; ++i) lcns[static_cast<size_t>(10 + i)] = t2 + i;
   EXPECT_EQ(ClusterMap(Extents("n:\\frag\\alpha.bin")), lcns);
   CloseHandle(v);
+  // The driver going away (a dismount) frees what still waits for the delay.
   platform::ResetPlatform();
+  platform::RegisterBuiltinDrivers();
+  platform::SetDriveMap({platform::DriveEntry{'n', path, {}}});
+  v = OpenVolume('n');
+  const std::vector<uint8_t> after = Bitmap(v);
+  CloseHandle(v);
+  platform::ResetPlatform();
+  for (const Extent& e : many) EXPECT_FALSE(Used(after, e.lcn)) << e.lcn;
+  for (int i = 10; i < 30; ++i)
+    EXPECT_FALSE(Used(after, ClusterMap(alpha)[static_cast<size_t>(i)]));
+  for (int64_t c = t1; c < t1 + 800; ++c) ASSERT_TRUE(Used(after, c));
   ExpectEveryFileIntact(testsupport::ReadFileBytes(path), fx);
   std::string out;
   EXPECT_EQ(testsupport::RunCommand("ntfsfix -n " + testsupport::ShellQuote(path), out), 0) << out;

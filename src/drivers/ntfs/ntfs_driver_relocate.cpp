@@ -312,7 +312,7 @@ bool NtfsFreeClusters(ntfs_volume* vol, std::vector<NtfsMoveRules::Run> runs) {
       }
     if (ntfs_attr_pwrite(vol->lcnbmp_na, first, size, bits.data()) != size)
       ok = false;
-    else
+    else if (vol->free_clusters >= 0)  // -1: libntfs-3g has not counted them
       vol->free_clusters += freed;
   }
   return ok;

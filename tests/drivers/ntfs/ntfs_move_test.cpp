@@ -395,6 +395,52 @@ TEST_F(NtfsMoveTest, MovesKeepEveryFileAndTheVolumeSound) {
   ExpectOtherToolsAgree({"frag\\many.bin", "frag\\alpha.bin", "frag\\beta.bin"});
 }
 
+// A run list that would outgrow its FILE record leaves the file where it
+// is. pagefile.sys (one run) gets a record with no room left: its
+// $STANDARD_INFORMATION takes up the free space. Splitting its run in
+// three is refused before anything is written.
+TEST_F(NtfsMoveTest, ARunListThatWouldNotFitItsRecordIsRefused) {
+  int64_t record = 0;
+  std::string error;
+  ASSERT_TRUE(testsupport::LibntfsRecordNumber(image_, "pagefile.sys", record, error)) << error;
+  std::vector<uint8_t> image = original_;
+  const size_t at = static_cast<size_t>(vr::U64(image, 0x30) * cluster_ + 1024 * record);
+  vr::MutableBytes rec(image.data() + at, 1024);
+  const int64_t usa = vr::U16(rec, 4), sectors = vr::U16(rec, 6) - 1;
+  for (int64_t i = 1; i <= sectors; ++i) vr::PutU16(rec, i * 512 - 2, vr::U16(rec, usa + 2 * i));
+  const uint32_t first = vr::U16(rec, 0x14), inUse = vr::U32(rec, 0x18);
+  ASSERT_EQ(vr::U32(rec, first), 0x10u);
+  const uint32_t grow = (vr::U32(rec, 0x1C) - inUse) & ~7u;
+  const uint32_t length = vr::U32(rec, first + 4);
+  std::memmove(rec.data() + first + length + grow, rec.data() + first + length,
+               inUse - first - length);
+  std::memset(rec.data() + first + length, 0, grow);
+  vr::PutU32(rec, first + 4, length + grow);
+  vr::PutU32(rec, 0x18, inUse + grow);
+  for (int64_t i = 1; i <= sectors; ++i) {
+    vr::PutU16(rec, usa + 2 * i, vr::U16(rec, i * 512 - 2));
+    vr::PutU16(rec, i * 512 - 2, vr::U16(rec, usa));
+  }
+  ASSERT_TRUE(testsupport::WriteFileBytes(image_, image));
+  MapImage('n');
+  HANDLE v = OpenVolume('n');
+  ASSERT_NE(v, INVALID_HANDLE_VALUE);
+  const std::vector<Extent> before = Extents("n:\\pagefile.sys");
+  ASSERT_EQ(before.size(), 1u) << "libntfs-3g reads the record with its slack";
+  const std::vector<uint8_t> bitmap = Bitmap(v);
+  const int64_t target = FreeRun(bitmap, 1, static_cast<int64_t>(bitmap.size()) * 6);
+  const size_t writes = Writes();
+  EXPECT_EQ(Move(v, "n:\\pagefile.sys", 100, target, 1), platform::STATUS_DISK_FULL);
+  EXPECT_EQ(Writes(), writes);
+  EXPECT_EQ(Move(v, "n:\\pagefile.sys", 0, FreeRun(bitmap, 256, target + 1), 256), STATUS_SUCCESS)
+      << "a whole move needs no more room";
+  CloseHandle(v);
+  platform::ResetPlatform();
+  std::vector<uint8_t> data;
+  ASSERT_TRUE(testsupport::LibntfsRead(image_, "pagefile.sys", data, error)) << error;
+  EXPECT_TRUE(data == testsupport::ExpectedContent(*fx_->Find("pagefile.sys")));
+}
+
 // A device that refuses writes while `locked` is set, as the platform's
 // gate does while the program holds the volume locked; it counts writes.
 class LockGate : public platform::BlockDevice {

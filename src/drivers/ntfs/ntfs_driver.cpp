@@ -1,19 +1,38 @@
 #include "drivers/ntfs/ntfs_driver.h"
 
+#include <atomic>
+#include <cstdlib>
+#include <optional>
+
 #include "drivers/ntfs/ntfs_driver_file.h"
 #include "drivers/ntfs/ntfs_driver_fsctl.h"
 #include "drivers/ntfs/ntfs_driver_mount.h"
 #include "drivers/ntfs/ntfs_driver_move.h"
 #include "drivers/ntfs/ntfs_driver_names.h"
+#include "drivers/ntfs/ntfs_driver_relocate.h"
 
 namespace platform {
 
 namespace {
 
+std::optional<uint64_t>& FlushDelaySetting() {
+  static std::optional<uint64_t> delay;
+  return delay;
+}
+
+std::atomic<uint64_t>& MovesDone() {
+  static std::atomic<uint64_t> moves{0};
+  return moves;
+}
+
 class NtfsDriver : public FileSystemDriver {
  public:
   explicit NtfsDriver(const DriverContext& context)
       : mount_(std::make_shared<NtfsMount>(context.device, context.readOnly)) {}
+  // Going away is a dismount: clusters still waiting are freed now.
+  ~NtfsDriver() override { Release(true); }
+  NtfsDriver(const NtfsDriver&) = delete;
+  NtfsDriver& operator=(const NtfsDriver&) = delete;
 
   // Mounts once at creation, so that a volume libntfs-3g refuses is
   // refused as a whole.
@@ -42,6 +61,7 @@ class NtfsDriver : public FileSystemDriver {
   }
 
   FsControlResult FsControl(const FsControlRequest& request) override {
+    Release(false);
     switch (request.code) {
       case nt::FSCTL_GET_NTFS_FILE_RECORD:
       case nt::FSCTL_GET_VOLUME_BITMAP:
@@ -52,10 +72,15 @@ class NtfsDriver : public FileSystemDriver {
     }
   }
 
+  // The volume may have changed behind the driver (the program held it
+  // locked): clusters it had waiting may be in use now, so they are
+  // forgotten, never freed.
   void Invalidate() override {
     mount_->Drop();
     moves_.Clear();
   }
+
+  void Flush() override { Release(true); }
 
  private:
   FsControlResult Query(const FsControlRequest& request) {
@@ -75,15 +100,41 @@ class NtfsDriver : public FileSystemDriver {
     }
   }
 
-  // A move is checked as NT checks it before anything is changed; the
-  // moving itself comes with the optimiser.
+  // FSCTL_MOVE_FILE, on the volume handle, naming the file by its handle.
   FsControlResult Move(const FsControlRequest& request) {
     NtfsMoveRequest move;
-    const nt::NTSTATUS status = ParseMoveRequest(request, move);
+    nt::NTSTATUS status = ParseMoveRequest(request, move);
     if (status != nt::STATUS_SUCCESS) return {status, 0, false};
-    DriverFile* file = request.fileOfHandle ? request.fileOfHandle(move.file) : nullptr;
-    if (dynamic_cast<NtfsFile*>(file) == nullptr) return {nt::STATUS_INVALID_HANDLE, 0, false};
-    return {nt::STATUS_INVALID_DEVICE_REQUEST, 0, false};
+    DriverFile* driverFile = request.fileOfHandle ? request.fileOfHandle(move.file) : nullptr;
+    auto* file = dynamic_cast<NtfsFile*>(driverFile);
+    if (file == nullptr) return {nt::STATUS_INVALID_HANDLE, 0, false};
+    // NT 4.0 moves the data of files only; a folder's index stays.
+    if (file->Folder()) return {nt::STATUS_INVALID_PARAMETER, 0, false};
+    _ntfs_volume* vol = mount_->WritableVolume(status);
+    if (vol == nullptr) return {status, 0, false};
+    // Inodes kept open for reading would not see the new run list.
+    mount_->CloseHeld();
+    moves_.SetFlushDelay(NtfsFlushDelay());
+    NtfsRelocation result;
+    status = NtfsRelocate(vol, file->Reference(), move, moves_, result);
+    if (result.recordsTouched) mount_->Drop();
+    if (status != nt::STATUS_SUCCESS) return {status, 0, false};
+    for (const NtfsMoveRules::Run& run : result.released) moves_.Release(run.lcn, run.count);
+    ++MovesDone();
+    return {nt::STATUS_SUCCESS, 0, false};
+  }
+
+  // Frees in the cluster bitmap the clusters whose flush delay has passed
+  // (`all`: every one still waiting). A failed write leaves them marked in
+  // use: lost space, never a cluster in use marked free.
+  void Release(bool all) {
+    if (!moves_.Pending()) return;
+    const std::vector<NtfsMoveRules::Run> runs = all ? moves_.TakeAll() : moves_.TakeExpired();
+    if (runs.empty()) return;
+    nt::NTSTATUS status = nt::STATUS_SUCCESS;
+    _ntfs_volume* vol = mount_->WritableVolume(status);
+    if (vol == nullptr) return;
+    NtfsFreeClusters(vol, runs);
   }
 
   std::shared_ptr<NtfsMount> mount_;
@@ -98,6 +149,21 @@ std::unique_ptr<FileSystemDriver> CreateNtfsDriver(const DriverContext& context,
   if (!driver->Check(error)) return nullptr;
   return driver;
 }
+
+void SetNtfsFlushDelay(uint64_t ms) { FlushDelaySetting() = ms; }
+
+uint64_t NtfsFlushDelay() {
+  if (!FlushDelaySetting()) {
+    const char* env = std::getenv("VODURU_NTFS_FLUSH_DELAY");
+    char* end = nullptr;
+    const unsigned long long ms = env != nullptr ? std::strtoull(env, &end, 10) : 0;
+    FlushDelaySetting() =
+        env != nullptr && *env != '\0' && *end == '\0' ? ms : kNtfsDefaultFlushDelayMs;
+  }
+  return *FlushDelaySetting();
+}
+
+uint64_t NtfsMovesDone() { return MovesDone(); }
 
 void RegisterNtfsDriver() { RegisterFileSystemDriver("NTFS", CreateNtfsDriver); }
 

@@ -34,7 +34,7 @@ _ntfs_volume* NtfsMount::Volume(nt::NTSTATUS& status) {
 _ntfs_volume* NtfsMount::WritableVolume(nt::NTSTATUS& status) {
   // The device reports read-only while the program holds the lock.
   if (readOnly_ || device_->ReadOnly()) {
-    status = nt::STATUS_MEDIA_WRITE_PROTECTED;
+    status = readOnly_ ? nt::STATUS_MEDIA_WRITE_PROTECTED : nt::STATUS_ACCESS_DENIED;
     return nullptr;
   }
   if (mount_ && writable_) {

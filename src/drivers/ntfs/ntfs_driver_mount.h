@@ -38,7 +38,8 @@ class NtfsMount {
   _ntfs_volume* Volume(nt::NTSTATUS& status);
   // The volume mounted for changes (file moves): remounted read-write when
   // it was mounted read-only. Refused with STATUS_MEDIA_WRITE_PROTECTED on
-  // a read-only volume and while the program holds the volume locked.
+  // a read-only volume, STATUS_ACCESS_DENIED while the program holds the
+  // volume locked.
   _ntfs_volume* WritableVolume(nt::NTSTATUS& status);
   // The mount as libntfs-3g holds it (null when not mounted).
   Ntfs3gVolume* Mounted() const { return mount_.get(); }

@@ -22,23 +22,40 @@ void NtfsMoveRules::Release(int64_t lcn, int64_t count) {
   if (count > 0) released_.push_back({lcn, count, ClockMs()});
 }
 
-void NtfsMoveRules::Expire() {
+std::vector<NtfsMoveRules::Run> NtfsMoveRules::TakeExpired() {
   const uint64_t now = ClockMs();
-  std::erase_if(released_, [&](const Released& r) { return now - r.at >= delayMs_; });
+  std::vector<Run> runs;
+  std::erase_if(released_, [&](const Released& r) {
+    if (!Expired(r, now)) return false;
+    runs.push_back({r.lcn, r.count});
+    return true;
+  });
+  return runs;
+}
+
+std::vector<NtfsMoveRules::Run> NtfsMoveRules::TakeAll() {
+  std::vector<Run> runs;
+  for (const Released& r : released_) runs.push_back({r.lcn, r.count});
+  released_.clear();
+  return runs;
 }
 
 bool NtfsMoveRules::Waiting(int64_t lcn) {
-  Expire();
-  return std::any_of(released_.begin(), released_.end(),
-                     [&](const Released& r) { return lcn >= r.lcn && lcn < r.lcn + r.count; });
+  const uint64_t now = ClockMs();
+  return std::any_of(released_.begin(), released_.end(), [&](const Released& r) {
+    return !Expired(r, now) && lcn >= r.lcn && lcn < r.lcn + r.count;
+  });
 }
 
 nt::NTSTATUS NtfsMoveRules::CheckTarget(int64_t lcn, int64_t count, int64_t totalClusters,
                                         const std::function<bool(int64_t)>& inUse) {
   if (lcn < 0 || count <= 0 || lcn > totalClusters - count) return nt::STATUS_INVALID_PARAMETER;
-  Expire();
+  const uint64_t now = ClockMs();
+  for (const Released& r : released_)
+    if (!Expired(r, now) && r.lcn < lcn + count && lcn < r.lcn + r.count)
+      return nt::STATUS_ALREADY_COMMITTED;
   for (int64_t c = lcn; c < lcn + count; ++c)
-    if (inUse(c) || Waiting(c)) return nt::STATUS_ALREADY_COMMITTED;
+    if (inUse(c)) return nt::STATUS_ALREADY_COMMITTED;
   return nt::STATUS_SUCCESS;
 }
 

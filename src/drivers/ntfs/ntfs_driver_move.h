@@ -2,7 +2,9 @@
 // the request's layout, the target-free rule and the flush delay. Clusters
 // a move releases stay taken until the delay has passed (NT frees them only
 // after its log is flushed), so a move into them is refused with
-// STATUS_ALREADY_COMMITTED, as a move onto clusters in use is.
+// STATUS_ALREADY_COMMITTED, as a move onto clusters in use is. The driver
+// keeps their bits set in the cluster bitmap until then and clears them
+// when it takes them back from here (TakeExpired, TakeAll).
 #pragma once
 
 #include <cstdint>
@@ -43,12 +45,22 @@ class NtfsMoveRules {
   // Forgets every release (the volume was re-read after an unlock).
   void Clear() { released_.clear(); }
 
+  struct Run {
+    int64_t lcn, count;
+  };
+  // The released runs whose delay has passed, no longer waiting from now on.
+  std::vector<Run> TakeExpired();
+  // Every released run, whatever its age (the volume is about to be locked
+  // or the driver goes away: NT flushes its log then).
+  std::vector<Run> TakeAll();
+  bool Pending() const { return !released_.empty(); }
+
  private:
   struct Released {
     int64_t lcn, count;
     uint64_t at;
   };
-  void Expire();
+  bool Expired(const Released& r, uint64_t now) const { return now - r.at >= delayMs_; }
   uint64_t delayMs_ = 0;
   std::vector<Released> released_;
 };

@@ -540,28 +540,6 @@ TEST_F(NtfsDriverTest, VolumeDataMatchesTheBootSector) {
 
 // ---- Moves, the lock and damage ----
 
-TEST_F(NtfsDriverTest, MovesAreNotOfferedYetButRequestsAreChecked) {
-  HANDLE v = Volume();
-  HANDLE f = Open("n:\\readme.txt", 0);
-  ASSERT_NE(f, INVALID_HANDLE_VALUE);
-  uint8_t move[32] = {};
-  std::memcpy(move, &f, 4);
-  const int64_t target = 5000;
-  std::memcpy(move + 16, &target, 8);
-  move[24] = 1;
-  IO_STATUS_BLOCK io;
-  EXPECT_EQ(NtFsControlFile(v, 0, nullptr, nullptr, &io, FSCTL_MOVE_FILE, move, 32, nullptr, 0),
-            STATUS_INVALID_DEVICE_REQUEST);
-  EXPECT_EQ(NtFsControlFile(v, 0, nullptr, nullptr, &io, FSCTL_MOVE_FILE, move, 31, nullptr, 0),
-            STATUS_INVALID_PARAMETER);
-  const HANDLE bogus = 12345;
-  std::memcpy(move, &bogus, 4);
-  EXPECT_EQ(NtFsControlFile(v, 0, nullptr, nullptr, &io, FSCTL_MOVE_FILE, move, 32, nullptr, 0),
-            STATUS_INVALID_HANDLE);
-  CloseHandle(f);
-  CloseHandle(v);
-}
-
 // Counts reads of the boot sector: libntfs-3g reads it at each mount.
 class BootReads : public platform::BlockDevice {
  public:

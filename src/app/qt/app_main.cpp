@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "app/command_line.h"
+#include "app/console_shell.h"
 #include "app/hex_command.h"
 #include "app/qt/guard.h"
 #include "app/qt/main_window.h"
@@ -88,6 +89,8 @@ int RunVoduru(int argc, char** argv) {
   platform::RegisterBuiltinDrivers();
   Install_Map_Scans();
   if (!Launch.viewer.empty()) return Run_Viewer_Requests(Launch.viewer, std::cout, std::cerr);
+  // A run nobody sees needs no window system, unless it saves a picture.
+  if (Headless && Launch.mapPng.empty()) return Run_Console_Program();
 
   // Without a display the windows are drawn off screen.
   if (noDisplay) setenv("QT_QPA_PLATFORM", "offscreen", 0);

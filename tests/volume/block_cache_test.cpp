@@ -146,6 +146,38 @@ TEST_F(BlockCacheTest, TheBoundHoldsAndRereadPiecesShrink) {
   EXPECT_EQ(BytesRead() - bytes, 2u * kSectorSize);
 }
 
+TEST_F(BlockCacheTest, TheCacheGrowsOnlyForAWalkThatJumpsBack) {
+  ASSERT_GE(kCacheLimitBytes, 4 * kCacheStartBytes);
+  const int64_t startPieces = kCacheStartBytes / (kCachePieceSectors * kSectorSize);
+  const uint64_t reads = Reads();
+  // Front to back over the whole volume: never more than the starting bound
+  // is held, and each piece is read once.
+  for (int64_t s = 0; s < kVolumeSectors; s += 2) ASSERT_EQ(SectorAt(Read(0, 8192, s, 2), 0), s);
+  EXPECT_EQ(Reads() - reads, static_cast<uint64_t>(kVolumeSectors / kCachePieceSectors));
+  EXPECT_EQ(Cache_Stats().boundBytes, kCacheStartBytes);
+  EXPECT_EQ(Cache_Stats().bytesHeld, kCacheStartBytes);
+  // Back to a piece dropped for room: the bound doubles, pieces keep their size.
+  ASSERT_EQ(SectorAt(Read(0, 8192, 4, 2), 0), 4);
+  EXPECT_EQ(Cache_Stats().boundBytes, 2 * kCacheStartBytes);
+  EXPECT_EQ(Cache_Stats().pieceSectors, kCachePieceSectors);
+  // The pieces held are all still there: nothing held is read again.
+  const uint64_t held = Reads();
+  for (int64_t piece = 0; piece < startPieces; ++piece) {
+    const int64_t s = kVolumeSectors - (piece + 1) * kCachePieceSectors;
+    ASSERT_EQ(SectorAt(Read(0, 8192, s, 2), 0), s);
+  }
+  ASSERT_EQ(SectorAt(Read(0, 8192, 6, 2), 0), 6);
+  EXPECT_EQ(Reads(), held);
+  // Never past the limit, and a re-opened volume starts small again.
+  Set_Cache_Limit(kCacheStartBytes + kCachePieceSectors * kSectorSize);
+  EXPECT_EQ(Cache_Stats().boundBytes, kCacheStartBytes + kCachePieceSectors * kSectorSize);
+  Close_Drive(VolumeSession.VolumeHandle);
+  Set_Cache_Limit(kCacheLimitBytes);
+  VolumeSession.VolumeHandle = Open_Lock_Drive("c:", kAccessReadWrite);
+  ASSERT_EQ(SectorAt(Read(0, 8192, 2, 2), 0), 2);
+  EXPECT_EQ(Cache_Stats().boundBytes, kCacheStartBytes);
+}
+
 TEST_F(BlockCacheTest, APieceThatCannotBeReadWholeFallsBackToTheSectorsAsked) {
   // The run claims to reach past the end of the volume: its piece cannot be
   // read, the sectors asked for can, and the failure is remembered.

@@ -176,6 +176,27 @@ TEST_F(ProcessTest, HeadlessRunsNeedNoWindowSystem) {
   }
 }
 
+// Qt Widgets and Gui are loaded only by a run that shows a window or draws a
+// picture; the dynamic loader's own trace tells which libraries a run loaded.
+TEST_F(ProcessTest, OnlyRunsWithPicturesLoadTheWindowLibraries) {
+  const std::string image = FatImage("LIBS");
+  const std::string drives = "--drives " + testsupport::ShellQuote("c=" + image);
+  const auto loaded = [&](const std::string& args, const std::string& library) {
+    std::string out;
+    EXPECT_EQ(Run(args, out, 20, "LD_DEBUG=files"), 0) << args << ": " << err;
+    EXPECT_NE(err.find("libQt6Core"), std::string::npos) << "no loader trace: " << err;
+    return err.find(library) != std::string::npos;
+  };
+  for (const char* library : {"libQt6Widgets", "libQt6Gui", "voduru-windows"}) {
+    EXPECT_FALSE(loaded("--version", library)) << library;
+    EXPECT_FALSE(loaded(drives + " --fast-view c --checked-view c", library)) << library;
+    EXPECT_TRUE(
+        loaded(drives + " --fast-view c --map-png " + testsupport::ShellQuote(home + "/map-%d.png"),
+               library))
+        << library;
+  }
+}
+
 // A long option anywhere makes the whole line an option command line.
 TEST_F(ProcessTest, LongOptionAfterDriveLettersIsRead) {
   const std::string image = FatImage("ANYWHERE");

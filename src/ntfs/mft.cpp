@@ -137,6 +137,7 @@ bool ReadShared(ByteArray& Buffer, Long RecordNumber) {
     return false;
   }
   std::copy(reply.data() + 12, reply.data() + 12 + length, Buffer.data());
+  std::fill(Buffer.data() + length, Buffer.data() + bytes, uint8_t{0});
   return true;
 }
 
@@ -187,15 +188,28 @@ Long FileBlock(Long RecordNumber, Long& SectorsLeft, Long& NextRunSector) {
 }
 
 bool Read_FILE(ByteArray& Buffer, Long RecordNumber) {
-  Buffer.ReDim(int64_t{VolumeSession.SectorsPerFileRecord.Value()} * kSectorSize - 1);
+  // A buffer of the record's size is read into as it is (a scan reads every
+  // record into one buffer); what a failed read leaves in it is cleared.
+  const int64_t size = int64_t{VolumeSession.SectorsPerFileRecord.Value()} * kSectorSize;
+  if (static_cast<int64_t>(Buffer.size()) != size) Buffer.ReDim(size - 1);
   if (RecordNumber < 0 || RecordNumber >= Mft_Record_Count()) {
+    Buffer.Fill(0);
     ErrorState.ErrorWhere = Lfb(RecordNumber);
     Rec_Error(kBeyondMftText, Buffer.Span());
     return false;
   }
-  const bool ok = VolumeSession.SharedMode != 0 ? ReadShared(Buffer, RecordNumber)
-                                                : ReadExclusive(Buffer, RecordNumber);
-  if (!ok) return false;
+  bool ok = false;
+  try {
+    ok = VolumeSession.SharedMode != 0 ? ReadShared(Buffer, RecordNumber)
+                                       : ReadExclusive(Buffer, RecordNumber);
+  } catch (const RunError&) {
+    Buffer.Fill(0);
+    throw;
+  }
+  if (!ok) {
+    Buffer.Fill(0);
+    return false;
+  }
   VolumeSession.RecordsRead += 1;
   Mark_Seen(RecordNumber);
   return true;

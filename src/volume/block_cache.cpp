@@ -57,7 +57,7 @@ void Drop(Cache& c, std::map<int64_t, Piece>::iterator it) {
 
 // Drops the least recently used pieces until `bytes` more fit.
 void MakeRoom(Cache& c, int64_t bytes) {
-  while (!c.used.empty() && c.stats.bytesHeld + bytes > c.limit) {
+  while (!c.used.empty() && c.stats.bytesHeld + bytes > c.stats.boundBytes) {
     const int64_t start = c.used.back();
     c.evicted.insert(start);
     auto it = c.pieces.find(start);
@@ -86,9 +86,14 @@ Piece* Fill(Cache& c, int64_t RunStart, int64_t RunEnd, int64_t Sector) {
   const int64_t bytes = sectors * kSectorSize;
   if (bytes > c.limit || c.unreadable.count(start) != 0) return nullptr;
   // A piece read a second time was dropped for room: the scan jumps about
-  // more than the cache holds, so later pieces are smaller and waste less.
-  if (c.evicted.count(start) != 0)
-    c.stats.pieceSectors = std::max(kCacheSmallestPieceSectors, c.stats.pieceSectors / 2);
+  // more than the cache holds. The cache grows up to its limit; beyond that
+  // later pieces are smaller and waste less.
+  if (c.evicted.count(start) != 0) {
+    if (c.stats.boundBytes < c.limit)
+      c.stats.boundBytes = std::min(c.limit, c.stats.boundBytes * 2);
+    else
+      c.stats.pieceSectors = std::max(kCacheSmallestPieceSectors, c.stats.pieceSectors / 2);
+  }
   // Pieces of an earlier size that overlap this one hold the same bytes.
   for (auto it = c.pieces.lower_bound(start - kCachePieceSectors);
        it != c.pieces.end() && it->first < start + sectors;) {
@@ -191,6 +196,7 @@ void Cache_Clear() {
   c.handle = -1;
   c.stats.bytesHeld = 0;
   c.stats.pieceSectors = kCachePieceSectors;
+  c.stats.boundBytes = std::min(c.limit, kCacheStartBytes);
 }
 
 BlockCacheStats Cache_Stats() { return TheCache().stats; }
@@ -198,6 +204,7 @@ BlockCacheStats Cache_Stats() { return TheCache().stats; }
 void Set_Cache_Limit(int64_t Bytes) {
   Cache& c = TheCache();
   c.limit = Bytes;
+  c.stats.boundBytes = std::min(Bytes, std::max(c.stats.boundBytes, kCacheStartBytes));
   MakeRoom(c, 0);
   c.spare.reset();
   c.spareBytes = 0;

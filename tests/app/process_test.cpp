@@ -29,12 +29,14 @@ class ProcessTest : public ::testing::Test {
   }
   // Runs the program with `args` and no display; standard output only in
   // `out`. A run that does not end within `seconds` is killed (status 124).
-  int Run(const std::string& args, std::string& out, int seconds = 60) {
+  // `env`: more variables for the run ("NAME=value ...").
+  int Run(const std::string& args, std::string& out, int seconds = 60,
+          const std::string& env = "") {
     const std::string errFile = home + "/stderr.txt";
     const std::string command =
         "(env -u DISPLAY -u WAYLAND_DISPLAY VODURU_HOME=" + testsupport::ShellQuote(home) +
-        " QT_QPA_PLATFORM=offscreen VODURU_DRIVES= timeout " + std::to_string(seconds) + " " +
-        testsupport::ShellQuote(program.string()) + " " + args + " 2>" +
+        " QT_QPA_PLATFORM=offscreen VODURU_DRIVES= " + env + " timeout " + std::to_string(seconds) +
+        " " + testsupport::ShellQuote(program.string()) + " " + args + " 2>" +
         testsupport::ShellQuote(errFile) + ")";
     const int status = testsupport::RunCommand(command, out);
     std::ifstream in(errFile);
@@ -124,6 +126,74 @@ TEST_F(ProcessTest, HeadlessRunsWithNothingToDoEndAtOnce) {
   for (const char* help : {"-h", "'-?'", "/c -h"}) {
     EXPECT_EQ(Run(help, out, 20), 0) << help;
     EXPECT_NE(out.find("--checked-view X"), std::string::npos) << help;
+  }
+}
+
+// A run nobody sees needs no window system: with a Qt platform that cannot
+// be loaded, the views, a Defrag and a classic run end as the same runs do
+// in the offscreen window (kept by a window picture): the same lines,
+// status and log.
+TEST_F(ProcessTest, HeadlessRunsNeedNoWindowSystem) {
+  const std::string image = FatImage("NOWINDOW");
+  const std::string drives = "--drives " + testsupport::ShellQuote("c=" + image);
+  const std::string shot = " --screenshot " + testsupport::ShellQuote(home + "/shot.png");
+  const std::string noQt = "QT_QPA_PLATFORM=offscreen-unavailable";
+  const std::string logFile = home + "/VODURU.LOG";
+  const auto takeLog = [&] {
+    std::ifstream in(logFile, std::ios::binary);
+    std::stringstream log;
+    log << in.rdbuf();
+    in.close();
+    std::filesystem::remove(logFile);
+    return log.str();
+  };
+  struct Case {
+    std::string args;
+    int status;
+    std::string says;
+  };
+  const Case cases[] = {
+      {drives + " --fast-view c", 0, "File/Folder chains="},
+      {drives + " --checked-view c --checked-view c", 0, "User files="},
+      {drives + " --defrag c", 1, "FAT optimisation is not available yet."},
+      {drives + " /c", 1, "FAT optimisation is not available yet."},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(logFile);
+    std::string windowed, out;
+    EXPECT_EQ(Run(c.args + shot, windowed), c.status) << c.args << ": " << err;
+    EXPECT_TRUE(std::filesystem::exists(home + "/shot.png")) << c.args;
+    std::filesystem::remove(home + "/shot.png");
+    const std::string windowedErr = err;
+    const std::string windowedLog = takeLog();
+    EXPECT_NE(windowed.find(c.says), std::string::npos) << c.args << ": " << windowed;
+
+    EXPECT_EQ(Run(c.args, out, 20, noQt), c.status) << c.args << ": " << err;
+    EXPECT_EQ(out, windowed) << c.args;
+    EXPECT_EQ(err, windowedErr) << c.args;
+    EXPECT_EQ(takeLog(), windowedLog) << c.args;
+    EXPECT_FALSE(std::filesystem::exists(home + "/shot.png"));
+  }
+}
+
+// Qt Widgets and Gui are loaded only by a run that shows a window or draws a
+// picture; the dynamic loader's own trace tells which libraries a run loaded.
+TEST_F(ProcessTest, OnlyRunsWithPicturesLoadTheWindowLibraries) {
+  const std::string image = FatImage("LIBS");
+  const std::string drives = "--drives " + testsupport::ShellQuote("c=" + image);
+  const auto loaded = [&](const std::string& args, const std::string& library) {
+    std::string out;
+    EXPECT_EQ(Run(args, out, 20, "LD_DEBUG=files"), 0) << args << ": " << err;
+    EXPECT_NE(err.find("libQt6Core"), std::string::npos) << "no loader trace: " << err;
+    return err.find(library) != std::string::npos;
+  };
+  for (const char* library : {"libQt6Widgets", "libQt6Gui", "voduru-windows"}) {
+    EXPECT_FALSE(loaded("--version", library)) << library;
+    EXPECT_FALSE(loaded(drives + " --fast-view c --checked-view c", library)) << library;
+    EXPECT_TRUE(
+        loaded(drives + " --fast-view c --map-png " + testsupport::ShellQuote(home + "/map-%d.png"),
+               library))
+        << library;
   }
 }
 

@@ -69,27 +69,30 @@ class BlockCacheTest : public testing::Test {
 };
 
 TEST_F(BlockCacheTest, ARunIsReadOnceInPiecesAndEverySectorComesBackInItsPlace) {
-  // A run of 3000 sectors at 1000: a 1 MB piece, then the 952 sectors left.
+  // A run at 1000 of a piece and 100 sectors short of another: a whole
+  // piece, then the rest.
+  const int64_t run = 2 * kCachePieceSectors - 100, end = 1000 + run;
   const uint64_t reads = Reads(), bytes = BytesRead();
-  for (int64_t s = 1000; s < 4000; s += 2) {
-    const std::vector<uint8_t> record = Read(1000, 3000, s, 2);
+  for (int64_t s = 1000; s < end; s += 2) {
+    const std::vector<uint8_t> record = Read(1000, run, s, 2);
     ASSERT_EQ(SectorAt(record, 0), s);
     ASSERT_EQ(SectorAt(record, kSectorSize + 508), s + 1);
   }
   EXPECT_EQ(Reads() - reads, 2u);
-  EXPECT_EQ(BytesRead() - bytes, 3000u * kSectorSize);
+  EXPECT_EQ(BytesRead() - bytes, static_cast<uint64_t>(run) * kSectorSize);
   // Asked again, in any order: nothing more is read.
-  for (int64_t s = 3998; s >= 1000; s -= 250) ASSERT_EQ(SectorAt(Read(1000, 3000, s, 2), 0), s);
+  for (int64_t s = end - 2; s >= 1000; s -= 250) ASSERT_EQ(SectorAt(Read(1000, run, s, 2), 0), s);
   EXPECT_EQ(Reads() - reads, 2u);
   // A read across the two pieces is put together from both.
-  const std::vector<uint8_t> across = Read(1000, 3000, 3046, 4);
-  for (int k = 0; k < 4; ++k) EXPECT_EQ(SectorAt(across, k * kSectorSize), 3046 + k);
+  const int64_t seam = 1000 + kCachePieceSectors - 2;
+  const std::vector<uint8_t> across = Read(1000, run, seam, 4);
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(SectorAt(across, k * kSectorSize), seam + k);
   EXPECT_EQ(Reads() - reads, 2u);
-  EXPECT_EQ(Cache_Stats().bytesHeld, 3000 * kSectorSize);
+  EXPECT_EQ(Cache_Stats().bytesHeld, run * kSectorSize);
   // A piece never reaches outside its run: another run next to it is read on its own.
-  EXPECT_EQ(SectorAt(Read(4000, 16, 4000, 2), 0), 4000);
+  EXPECT_EQ(SectorAt(Read(end, 16, end, 2), 0), end);
   EXPECT_EQ(Reads() - reads, 3u);
-  EXPECT_EQ(BytesRead() - bytes, 3016u * kSectorSize);
+  EXPECT_EQ(BytesRead() - bytes, static_cast<uint64_t>(run + 16) * kSectorSize);
 }
 
 TEST_F(BlockCacheTest, WritesOfTheProgramAreWhatLaterReadsReturn) {
@@ -120,24 +123,26 @@ TEST_F(BlockCacheTest, WritesOfTheProgramAreWhatLaterReadsReturn) {
 }
 
 TEST_F(BlockCacheTest, TheBoundHoldsAndRereadPiecesShrink) {
-  Set_Cache_Limit(2 << 20);  // two pieces
+  const int64_t twoPieces = 2 * kCachePieceSectors * kSectorSize;
+  Set_Cache_Limit(twoPieces);
   const uint64_t reads = Reads();
-  for (int64_t s = 0; s < 6144; s += 2) ASSERT_EQ(SectorAt(Read(0, 8192, s, 2), 0), s);
+  for (int64_t s = 0; s < 3 * kCachePieceSectors; s += 2)
+    ASSERT_EQ(SectorAt(Read(0, 8192, s, 2), 0), s);
   EXPECT_EQ(Reads() - reads, 3u) << "a front-to-back pass reads each piece once";
-  EXPECT_LE(Cache_Stats().bytesHeld, 2 << 20);
+  EXPECT_LE(Cache_Stats().bytesHeld, twoPieces);
   EXPECT_EQ(Cache_Stats().pieceSectors, kCachePieceSectors);
   // Jumping back to a piece dropped for room: later pieces are smaller, so
   // a walk that jumps about does not read a megabyte for each record.
   ASSERT_EQ(SectorAt(Read(0, 8192, 10, 2), 0), 10);
   EXPECT_EQ(Cache_Stats().pieceSectors, kCachePieceSectors / 2);
-  EXPECT_LE(Cache_Stats().bytesHeld, 2 << 20);
+  EXPECT_LE(Cache_Stats().bytesHeld, twoPieces);
   for (int round = 0; round < 40; ++round)
     for (int64_t s : {20, 2100, 4200, 6300, 8100})
       ASSERT_EQ(SectorAt(Read(0, 8192, s + round % 7 * 2, 2), 0), s + round % 7 * 2);
   EXPECT_GE(Cache_Stats().pieceSectors, kCacheSmallestPieceSectors);
   EXPECT_LT(Cache_Stats().pieceSectors, kCachePieceSectors / 2);
   EXPECT_LE(Cache_Stats().peakBytes, kCacheLimitBytes);
-  EXPECT_LE(Cache_Stats().bytesHeld, 2 << 20);
+  EXPECT_LE(Cache_Stats().bytesHeld, twoPieces);
   // A cache too small for one piece reads only what is asked.
   Set_Cache_Limit(0);
   EXPECT_EQ(Cache_Stats().bytesHeld, 0);
@@ -146,17 +151,50 @@ TEST_F(BlockCacheTest, TheBoundHoldsAndRereadPiecesShrink) {
   EXPECT_EQ(BytesRead() - bytes, 2u * kSectorSize);
 }
 
+TEST_F(BlockCacheTest, TheCacheGrowsOnlyForAWalkThatJumpsBack) {
+  ASSERT_GE(kCacheLimitBytes, 2 * kCacheStartBytes);
+  const int64_t startPieces = kCacheStartBytes / (kCachePieceSectors * kSectorSize);
+  const uint64_t reads = Reads();
+  // Front to back over the whole volume: never more than the starting bound
+  // is held, and each piece is read once.
+  for (int64_t s = 0; s < kVolumeSectors; s += 2) ASSERT_EQ(SectorAt(Read(0, 8192, s, 2), 0), s);
+  EXPECT_EQ(Reads() - reads, static_cast<uint64_t>(kVolumeSectors / kCachePieceSectors));
+  EXPECT_EQ(Cache_Stats().boundBytes, kCacheStartBytes);
+  EXPECT_EQ(Cache_Stats().bytesHeld, kCacheStartBytes);
+  // Back to a piece dropped for room: the bound doubles, pieces keep their size.
+  ASSERT_EQ(SectorAt(Read(0, 8192, 4, 2), 0), 4);
+  EXPECT_EQ(Cache_Stats().boundBytes, 2 * kCacheStartBytes);
+  EXPECT_EQ(Cache_Stats().pieceSectors, kCachePieceSectors);
+  // The pieces held are all still there: nothing held is read again.
+  const uint64_t held = Reads();
+  for (int64_t piece = 0; piece < startPieces; ++piece) {
+    const int64_t s = kVolumeSectors - (piece + 1) * kCachePieceSectors;
+    ASSERT_EQ(SectorAt(Read(0, 8192, s, 2), 0), s);
+  }
+  ASSERT_EQ(SectorAt(Read(0, 8192, 6, 2), 0), 6);
+  EXPECT_EQ(Reads(), held);
+  // Never past the limit, and a re-opened volume starts small again.
+  Set_Cache_Limit(kCacheStartBytes + kCachePieceSectors * kSectorSize);
+  EXPECT_EQ(Cache_Stats().boundBytes, kCacheStartBytes + kCachePieceSectors * kSectorSize);
+  Close_Drive(VolumeSession.VolumeHandle);
+  Set_Cache_Limit(kCacheLimitBytes);
+  VolumeSession.VolumeHandle = Open_Lock_Drive("c:", kAccessReadWrite);
+  ASSERT_EQ(SectorAt(Read(0, 8192, 2, 2), 0), 2);
+  EXPECT_EQ(Cache_Stats().boundBytes, kCacheStartBytes);
+}
+
 TEST_F(BlockCacheTest, APieceThatCannotBeReadWholeFallsBackToTheSectorsAsked) {
   // The run claims to reach past the end of the volume: its piece cannot be
   // read, the sectors asked for can, and the failure is remembered.
   const BlockCacheStats before = Cache_Stats();
-  EXPECT_EQ(SectorAt(Read(7000, 4000, 7000, 2), 0), 7000);
-  EXPECT_EQ(SectorAt(Read(7000, 4000, 7002, 2), 0), 7002);
+  const int64_t start = kVolumeSectors - kCachePieceSectors / 2;
+  EXPECT_EQ(SectorAt(Read(start, 4000, start, 2), 0), start);
+  EXPECT_EQ(SectorAt(Read(start, 4000, start + 2, 2), 0), start + 2);
   EXPECT_EQ(Cache_Stats().pieceReads, before.pieceReads);
   EXPECT_EQ(Cache_Stats().directReads, before.directReads + 2);
   EXPECT_EQ(Cache_Stats().bytesHeld, 0);
   // Sectors that do not exist are a failed read, with nothing recorded.
-  Read(7000, 4000, 9000, 2, false);
+  Read(start, 4000, 9000, 2, false);
   EXPECT_EQ(ErrorState.ErrorCount, 0);
   // A read outside the run it names is passed straight on.
   const uint64_t direct = Cache_Stats().directReads;

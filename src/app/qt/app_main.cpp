@@ -1,14 +1,14 @@
 #include "app/qt/app_main.h"
 
-#include <QApplication>
-#include <QTimer>
+#include <dlfcn.h>
+
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 
 #include "app/command_line.h"
+#include "app/console_shell.h"
 #include "app/hex_command.h"
-#include "app/qt/guard.h"
-#include "app/qt/main_window.h"
 #include "app/qt/qt_settings.h"
 #include "app/scans.h"
 #include "app/shell.h"
@@ -38,12 +38,31 @@ bool Load_Drive_Map() {
   return !HasCommandLine() && Launch.viewer.empty();
 }
 
-// Qt's own warnings (an offscreen plugin that cannot raise a window, a
-// missing runtime folder) say nothing to a user of VoduRU: they are shown
-// only when VODURU_DEBUG is set. Fatal messages always go through.
-void QtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
-  if (type != QtFatalMsg && type != QtCriticalMsg && !std::getenv("VODURU_DEBUG")) return;
-  std::cerr << message.toStdString() << "\n";
+// The windows module: beside the program in the build folder, else where
+// the installation puts it relative to the program's folder.
+std::string Windows_Module() {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  const std::filesystem::path folder = ec ? std::filesystem::path(".") : self.parent_path();
+  const std::filesystem::path beside = folder / VODURU_WINDOWS_MODULE;
+  if (std::filesystem::exists(beside, ec)) return beside.string();
+  return (folder / VODURU_WINDOWS_MODULE_DIR / VODURU_WINDOWS_MODULE).lexically_normal().string();
+}
+
+// Loads the windows (Qt Widgets and Gui with them) and runs the main window.
+int Run_Windows_Module(int argc, char** argv) {
+  const std::string path = Windows_Module();
+  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  using Entry = int (*)(int, char**);
+  Entry entry = module ? reinterpret_cast<Entry>(dlsym(module, "voduru_run_windows")) : nullptr;
+  if (entry == nullptr) {
+    const char* why = dlerror();
+    std::cerr << "voduru: cannot load the windows " << path << ": " << (why ? why : "no entry")
+              << "\n";
+    return kExitRunFailed;
+  }
+  // The module stays loaded: Qt's objects live until the process ends.
+  return entry(argc, argv);
 }
 
 // True when the windows cannot be seen: Qt is told to draw off screen, or
@@ -88,23 +107,12 @@ int RunVoduru(int argc, char** argv) {
   platform::RegisterBuiltinDrivers();
   Install_Map_Scans();
   if (!Launch.viewer.empty()) return Run_Viewer_Requests(Launch.viewer, std::cout, std::cerr);
+  // A run nobody sees needs no window system, unless it saves a picture.
+  if (Headless && Launch.mapPng.empty()) return Run_Console_Program();
 
   // Without a display the windows are drawn off screen.
   if (noDisplay) setenv("QT_QPA_PLATFORM", "offscreen", 0);
-
-  qInstallMessageHandler(QtMessages);
-  QApplication app(argc, argv);
-  QApplication::setApplicationName("VoduRU");
-  int code = kExitOk;
-  {
-    NTBrimF window;
-    InstallShell(&window);
-    QTimer::singleShot(0, &window, [] { Guard([] { Form_Load(); }); });
-    code = QApplication::exec();
-    Form_Terminate();
-    InstallShell(nullptr);
-  }
-  return code;
+  return Run_Windows_Module(argc, argv);
 }
 
 }  // namespace vr

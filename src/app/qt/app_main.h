@@ -1,5 +1,6 @@
-// The program: command line, platform set-up, the main window and its
-// event loop. Returns the process exit code.
+// The program: command line, settings, drive map and drivers; then a run
+// nobody sees goes on in a console window, and everything else loads the
+// windows module and runs the main window. Returns the process exit code.
 #pragma once
 
 namespace vr {

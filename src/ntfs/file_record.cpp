@@ -133,6 +133,10 @@ bool WalkRecord(Long RecordNumber, VbArray<Long>& Lengths, VbArray<Long>& Lcns, 
       Rec_Error("Skip", b);
       break;
     }
+    if (Resident_Value_Outside(b, pos, len)) {
+      Rec_Error("Record " + Str(RecordNumber) + " attribute", b);
+      break;
+    }
     const Long end = pos + len;
     const bool nonResident = GetField(b, kAttrNonResident, pos) == 1;
     const bool unnamed = GetField(b, kAttrNameLength, pos) == 0;

@@ -29,6 +29,12 @@ int64_t Attribute_Last_Vcn(Bytes Buffer, int64_t AttributeOffset) {
   return I64(Buffer, AttributeOffset + 0x18);
 }
 
+bool Resident_Value_Outside(Bytes Buffer, int64_t AttributeOffset, int64_t Length) {
+  if (U8(Buffer, AttributeOffset + 8) != 0) return false;
+  const int64_t value = U16(Buffer, AttributeOffset + 0x14);
+  return value + int64_t{U32(Buffer, AttributeOffset + 0x10)} > Length;
+}
+
 bool Is_I30_Attribute(Bytes Buffer, int64_t AttributeOffset) {
   if (U8(Buffer, AttributeOffset + 9) != 4) return false;
   const int64_t name = AttributeOffset + U16(Buffer, AttributeOffset + 0x0A);

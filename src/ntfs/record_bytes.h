@@ -28,6 +28,12 @@ std::string Get_Name(Bytes Buffer, int64_t Offset);
 // attribute for a small one.
 int64_t Attribute_Last_Vcn(Bytes Buffer, int64_t AttributeOffset);
 
+// True when the attribute at AttributeOffset, Length bytes long, is resident
+// and its value (offset at 0x14, length at 0x10) runs past its end: a reader
+// of the value would take the next attribute's bytes for it (libntfs-3g
+// refuses to open such a record).
+bool Resident_Value_Outside(Bytes Buffer, int64_t AttributeOffset, int64_t Length);
+
 // True when the attribute at AttributeOffset is named "$I30", the name of a
 // folder's file-name index. Other indexes ($SDH, $SII, $O, $Q, $R) never make
 // a folder.

@@ -80,7 +80,7 @@ class Owner {
       }
       // The decoder checked the base record; an extension record's
       // resident values get the same check here.
-      if (!base && Resident_Value_Outside(b, pos, len)) {
+      if (!base && Attribute_Damaged(b, pos, len)) {
         Rec_Error("Record " + Str(number) + " attribute", b);
         return Fail();
       }

@@ -102,6 +102,7 @@ TEST_F(DamagedNtfs, RecordHeadersOutOfRangeAreRecordedWithTheirNumber) {
       {0x1C, 0x800},  // allocated size of another record size
       {0x14, 0x3F0},  // first attribute past the bytes in use
       {0x06, 9},      // update sequence of another record size
+      {0x16, 0},      // a file the folder names, in a record marked free
   };
   for (const auto& [offset, value] : fields) {
     SCOPED_TRACE(offset);
@@ -166,20 +167,25 @@ TEST_F(DamagedNtfs, ClustersInUseThatTheBitmapCallsFreeStopEveryView) {
     EXPECT_EQ(line.rfind("Bitmap: excess=", 0), std::string::npos) << line;
 }
 
-// A resident value that runs past its attribute (libntfs-3g refuses to open
-// such a record): the decode records the record's number in every view. The
-// $FILE_NAME case ended the Fast View in a bare "Subscript out of range".
-TEST_F(DamagedNtfs, AResidentValueLeavingItsAttributeIsRecordedWithTheRecord) {
+// An attribute that cannot be read as what its header says (libntfs-3g
+// refuses to open such a record): the decode records the record's number in
+// every view. The $FILE_NAME offset past the record ended the Fast View in a
+// bare "Subscript out of range".
+TEST_F(DamagedNtfs, AnAttributeThatCannotBeReadAsItsHeaderSaysIsRecordedWithTheRecord) {
   struct Case {
     const char* what;
     int type;
-    int field;  // 0x10 value length (4 bytes), 0x14 value offset (2 bytes)
+    int field;  // in the attribute: 0 type, 0x10 value length, 0x14 value offset
+    int width;
     uint32_t value;
   };
   const std::vector<Case> cases = {
-      {"$STANDARD_INFORMATION value offset one byte on", 0x10, 0x14, 0x19},
-      {"$STANDARD_INFORMATION value length with a high bit", 0x10, 0x10, 0x10000030},
-      {"$FILE_NAME value offset past the record", 0x30, 0x14, 0x1018},
+      {"$STANDARD_INFORMATION value offset one byte on", 0x10, 0x14, 2, 0x19},
+      {"$STANDARD_INFORMATION value length with a high bit", 0x10, 0x10, 4, 0x10000030},
+      {"$FILE_NAME value offset past the record", 0x30, 0x14, 2, 0x1018},
+      {"$FILE_NAME value offset off the 8-byte grid", 0x30, 0x14, 2, 0x1A},
+      {"$FILE_NAME value too short for its name", 0x30, 0x10, 4, 0x44},
+      {"$FILE_NAME type with a high bit", 0x30, 0, 4, 0x80000030},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -192,11 +198,10 @@ TEST_F(DamagedNtfs, AResidentValueLeavingItsAttributeIsRecordedWithTheRecord) {
     const int64_t a = mft.Attribute(r, c.type);
     ASSERT_GT(a, 0);
     ASSERT_EQ(b[a + 8], 0) << "resident";
-    for (int i = 0; i < (c.field == 0x10 ? 4 : 2); ++i)
-      b[a + c.field + i] = static_cast<uint8_t>(c.value >> (8 * i));
+    for (int i = 0; i < c.width; ++i) b[a + c.field + i] = static_cast<uint8_t>(c.value >> (8 * i));
     mft.Store();
     // The independent reader agrees that the file is damaged.
-    const std::string copy = testsupport::TempPath("resident-value.img");
+    const std::string copy = testsupport::TempPath("attribute.img");
     testsupport::WriteFileBytes(copy, image);
     std::vector<uint8_t> data;
     std::string error;

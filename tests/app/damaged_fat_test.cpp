@@ -128,6 +128,32 @@ TEST_F(DamagedFat, ClustersInACircleNoEntryReachesAreALostChain) {
   }
 }
 
+// The optimiser writes its table to every FAT copy; copies that disagree
+// mean one is damaged and the scan cannot tell which, so it stops. The
+// copies are found after the reserved sectors, also on mkfs.fat's default
+// layout with more than one.
+TEST_F(DamagedFat, FatCopiesThatDisagreeStopTheCheckedViewsAndTheDefrag) {
+  const FatVolume aligned = testsupport::MakeFat16DefaultReservedFixture("finding16r");
+  const testsupport::RemoveOnExit cleanup{aligned.Path()};
+  const std::vector<std::pair<const FatVolume*, std::string>> files = {
+      {&(*volumes_)[0], "LAST.BIN"}, {&(*volumes_)[1], "LAST.BIN"}, {&aligned, "TAIL.BIN"}};
+  for (const auto& [v, file] : files) {
+    SCOPED_TRACE(v->Path());
+    std::vector<uint8_t> image = testsupport::ReadImageFile(v->Path());
+    const auto l = testsupport::ParseFatLayout(image);
+    uint32_t c = 0;  // an even cluster in use: its entry starts at a byte boundary
+    for (const uint32_t k : v->ShowFat(file))
+      if (k % 2 == 0 && c == 0) c = k;
+    ASSERT_NE(c, 0u);
+    const size_t second = (l.reservedSectors + l.sectorsPerFat) * 512u;
+    image.at(second + (l.bits == 12 ? c * 3 / 2 : c * 2)) ^= 1;  // the second copy only
+    ASSERT_NE(testsupport::PlainFatEntry(image, c, 0), testsupport::PlainFatEntry(image, c, 1));
+    EXPECT_FALSE(FsckAccepts(image));
+    ExpectStopsWith(image, "Err=FAT copies differ: cluster " + std::to_string(c),
+                    {kCheckedExclusive, kCheckedShared, kDefrag});
+  }
+}
+
 TEST_F(DamagedFat, HealthyVolumesEndCleanInEveryView) {
   for (const FatVolume& v : *volumes_) {
     SCOPED_TRACE(v.Path());

@@ -8,12 +8,18 @@
 // image, run-time errors no check named, and clean ends on volumes that
 // an independent reader (fsck.fat -n, libntfs-3g) calls damaged.
 //
-//   damage_campaign [IMAGES [SEED [FINDINGS-FOLDER [SECONDS]]]]   (default 2000 damaged images)
+//   damage_campaign [IMAGES [SEED [FINDINGS-FOLDER [SECONDS [CLASSES]]]]]
+//
+// IMAGES damaged images (default 2000); case i is damaged from seed SEED + i,
+// so a run with the same seed damages the same images. CLASSES, a list like
+// "NTFS volume bitmap,FAT12 FAT entry", keeps only the images of those
+// damage classes (the others are damaged, then skipped).
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -391,6 +397,12 @@ int main(int argc, char** argv) {
   const std::string findings = argc > 3 ? argv[3] : testsupport::TempPath("damage-findings");
   std::filesystem::create_directories(findings);
   const int budget = argc > 4 ? std::atoi(argv[4]) : 0;  // seconds; 0: none
+  std::vector<std::string> only;                         // damage classes to run; empty: all
+  for (std::string list = argc > 5 ? argv[5] : ""; !list.empty();) {
+    const size_t comma = list.find(',');
+    only.push_back(list.substr(0, comma));
+    list = comma == std::string::npos ? "" : list.substr(comma + 1);
+  }
   const auto start = std::chrono::steady_clock::now();
 
   std::vector<Base> bases;
@@ -447,6 +459,11 @@ int main(int argc, char** argv) {
     Image& image = work[static_cast<size_t>(&base - bases.data())];
     const std::string what = base.ntfs ? DamageNtfs(image, rng) : DamageFat(image, rng);
     if (image == base.image) continue;  // the damage changed nothing
+    if (!only.empty() &&
+        std::find(only.begin(), only.end(), base.name + " " + what) == only.end()) {
+      Mend(image, base.image);
+      continue;
+    }
     ++imagesDamaged;
     bool anyClean = false;
     std::vector<std::string> cleanModes;

@@ -1,6 +1,7 @@
 // The FAT map window's scan from its timer to its closing step: the table
 // loaded and checked, the map drawn, the summary printed, and the hand-over
 // to the optimiser when a Defrag asked for one.
+#include "alloc/free_segments.h"
 #include "fat/fat_file_table.h"
 #include "fat/fat_geometry.h"
 #include "fat/fat_scan.h"
@@ -12,7 +13,6 @@
 #include "volume/error_state.h"
 #include "volume/report.h"
 #include "volume/session.h"
-#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr::fat {
@@ -181,6 +181,15 @@ void Fat_ViewMap(double& LoadTime, double& SubdirTime, Long& Chains) {
   FAT_Active("Subdirs");
 
   if (CheckedScan == 0) return;
+  // The optimiser writes its table to every copy: copies that disagree
+  // mean one of them is damaged, and the scan cannot tell which.
+  const Long differs = Fat_Copy_Difference();
+  if (HasErrors()) return;
+  if (differs != 0) {
+    Set_Error("FAT copies differ: cluster " + Str(differs));
+    ErrorState.ErrorWhere = "ViewMap";
+    return;
+  }
   Clear_Fat_Tables();
   clock = Timer();
   try {

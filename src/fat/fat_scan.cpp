@@ -1,7 +1,9 @@
 #include "fat/fat_scan.h"
 
 #include <cstdio>
+#include <vector>
 
+#include "alloc/free_segments.h"
 #include "fat/fat_chain.h"
 #include "fat/fat_file_table.h"
 #include "fat/fat_table.h"
@@ -10,7 +12,6 @@
 #include "map/runs.h"
 #include "volume/error_state.h"
 #include "volume/session.h"
-#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr::fat {
@@ -68,10 +69,35 @@ void FAT_Marks() {
   }
 }
 
+namespace {
+
+// Clusters in use that no chain head leads to: with at most one entry
+// pointing at each cluster (FAT_Marks), they can only form circles, each a
+// chain no directory entry can own. Each circle is counted as one more
+// chain, so that the entries and the chains disagree and the scan stops.
+Long Headless_Circles(std::vector<uint8_t>& reached) {
+  Long circles = 0;
+  for (Long c = 2; c <= MaxCluster; ++c) {
+    if (reached[static_cast<size_t>(c.Value())] != 0 || Fat_Next(c) == kFatFree) continue;
+    if (Successor(c) == 0) continue;  // a head: a reserved or bad mark
+    circles += 1;
+    for (Long k = c, steps = 0; k >= 2 && k <= MaxCluster && steps <= MaxCluster; ++steps) {
+      if (reached[static_cast<size_t>(k.Value())] != 0) break;
+      reached[static_cast<size_t>(k.Value())] = 1;
+      FAT_Paint_Cluster(k, kColorFrag);
+      k = Fat_Next(k);
+    }
+  }
+  return circles;
+}
+
+}  // namespace
+
 Long Chain_Pass() {
   Long c = 2;
   Long chains = 0;
   VbArray<Long> lengths, starts;
+  std::vector<uint8_t> reached(static_cast<size_t>(MaxCluster.Value()) + 1, 0);
   while (c <= MaxCluster) {
     const Long entry = Fat_Next(c);
     if (Successor(c) == 0 && entry != kFatFree) {
@@ -87,6 +113,9 @@ Long Chain_Pass() {
         else
           FragChains += 1;
         FAT_Redraw_XXXX(lengths, starts, colour);
+        for (int64_t k = 1; k <= lengths.UBound(); ++k)
+          for (Long x = starts(k); x < starts(k) + lengths(k); ++x)
+            reached[static_cast<size_t>(x.Value())] = 1;
         chains += 1;
         // A contiguous chain holds no other head: go on after its end.
         if (oneSegment) c = c + n - 1;
@@ -94,7 +123,7 @@ Long Chain_Pass() {
     }
     c += 1;
   }
-  return chains;
+  return chains + Headless_Circles(reached);
 }
 
 void FAT_FREE_Segs() {

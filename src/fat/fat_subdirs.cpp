@@ -21,6 +21,8 @@ namespace vr::fat {
 namespace {
 
 constexpr int kEntryBytes = 32;
+// Read-only, hidden, system and label together mark a long-name entry.
+constexpr uint8_t kLongNameAttributes = 0x0F;
 constexpr int kSlotsPerSector = kSectorSize / kEntryBytes;
 // Directory clusters are read at most this many sectors at a time.
 constexpr Long kReadSectors = 128;
@@ -118,8 +120,13 @@ void Check_Ownership(Bytes e, Long start, Long blocks, bool isFolder, const std:
       g_startTaken[at] = 1;
     }
   }
-  if (isFolder) return;
   const int64_t size = U32(e, 28);
+  // A folder's size field is always 0; another value means the entry is not
+  // what the walk takes it for.
+  if (isFolder) {
+    if (size != 0) Fat_Fault("Folder size: " + Printable(shown), "DoSub");
+    return;
+  }
   const int64_t clusterBytes = int64_t{FatLayout.SectorsPerCluster.Value()} * kSectorSize;
   const int64_t needed = (size + clusterBytes - 1) / clusterBytes;
   if (start == 0) {
@@ -219,6 +226,15 @@ void Check_Dot_Entries(Bytes bytes, Long cluster, const std::string& path) {
   if (!dot || !dotDot) Fat_Fault("Dot entries: " + Printable(path), "DoSub");
 }
 
+// A volume label owns no clusters: a start cluster or a size in its entry
+// would make it a second owner of some file's clusters (fsck.fat reads it
+// so). Long-name entries carry the label bit too and are left alone.
+void Check_Label(Bytes e, const std::string& path) {
+  if ((U8(e, 11) & kLongNameAttributes) == kLongNameAttributes) return;
+  if (U16(e, 26) != 0 || U32(e, 28) != 0)
+    Fat_Fault("Label entry: " + Printable(path + "\\" + Entry_Name(e)), "DoSub");
+}
+
 void Walk(Long cluster, Long entry, Integer folder) {
   MainWindow().DoEvents();
   if (ErrorState.Failed != 0) return;
@@ -257,7 +273,10 @@ void Walk(Long cluster, Long entry, Integer folder) {
           continue;
         }
         if (first == '.') continue;
-        if ((U8(e, 11) & kAttrVolume) != 0) continue;
+        if ((U8(e, 11) & kAttrVolume) != 0) {
+          Check_Label(e, path);
+          continue;
+        }
         Take_Entry(e, slot, entry, folder, path, subs);
       }
     }

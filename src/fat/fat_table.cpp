@@ -99,4 +99,24 @@ bool Load_FAT() {
   }
 }
 
+Long Fat_Copy_Difference() {
+  try {
+    // Entries 0 and 1 (the media byte and the shutdown bits) are left out;
+    // entry 2 starts at byte 3 of a 12-bit FAT and byte 4 of a 16-bit one.
+    const bool twelve = FatLayout.EntryBits == 12;
+    const int64_t from = twelve ? 3 : 4;
+    const int64_t to = BytesFor(MaxCluster, FatLayout.EntryBits);
+    ByteArray copy(FatBytes.UBound());
+    for (Long k = 1; k < FatLayout.NumberOfFats; ++k) {
+      if (!Raw_Read(FatLayout.FirstFatSector + k * FatLayout.SectorsPerFat, copy.Span())) return 0;
+      for (int64_t b = from; b < to; ++b)
+        if (copy(b) != FatBytes(b)) return Long(twelve ? b * 2 / 3 : b / 2);
+    }
+    return 0;
+  } catch (const RunError& e) {
+    Trap_Error("Fat_Copy_Difference", e.Number(), e.Description());
+    return 0;
+  }
+}
+
 }  // namespace vr

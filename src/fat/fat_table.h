@@ -33,6 +33,10 @@ extern FatGeometry FatLayout;
 // error recorded, on a volume that is not FAT12/FAT16 with 512-byte sectors
 // or whose FAT is too short for its clusters.
 bool Load_FAT();
+// The first cluster whose entry differs between the loaded FAT and another
+// copy the boot sector declares; 0 when every copy agrees. A failed read
+// records its error and gives 0.
+Long Fat_Copy_Difference();
 
 // Widens the raw 12-bit table in FatBytes into FatTable (entries 0 ..
 // MaxCluster). Entries of 0xFF0 and above that cannot be a cluster of this

@@ -163,7 +163,7 @@ void Checking_Bitmaps() {
   Long excess, unmarked;
   Bitmap_Vs_Bitmapx(excess, unmarked);
   if (!ErrorsCounted() && ErrorState.Failed == 0) {
-    if (excess != 0) ReportLine("Bitmap: excess=" + Str(excess));
+    if (excess != 0 && VolumeSession.SharedMode == 0) ReportLine("Bitmap: excess=" + Str(excess));
     if (unmarked != 0) {
       ReportError("Bitmap: unmarked=" + Str(unmarked));
       ErrorState.ErrorCount = 1;

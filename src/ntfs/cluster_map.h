@@ -30,7 +30,12 @@ void Differences(Long ByteIndex, Long& BitsExtra, Long& BitsLess);
 // held exclusively only.
 void Bitmap_Vs_Bitmapx(Long& Excess, Long& Unmarked);
 // Bitmap_Vs_Bitmapx and its report: "Bitmap: excess=" (information only) and
-// "Bitmap: unmarked=" (an error: ErrorCount set, the run stops).
+// "Bitmap: unmarked=" (an error: ErrorCount set, the run stops). In
+// SharedMode, against the bitmap the file system returned, only "unmarked"
+// is reported: the file system moves clusters into what its bitmap calls
+// free, so a cluster a file uses but the bitmap calls free could be
+// overwritten; clusters the bitmap holds beyond the scan's may belong to
+// files other programs are writing.
 void Checking_Bitmaps();
 // SharedMode: the first record from 16 up that MftBitmap marks in use and the
 // scan never reached is the fatal error "Unref. file " & r & " " & name.

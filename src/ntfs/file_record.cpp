@@ -26,6 +26,8 @@ namespace {
 // of 0x8000 or more, or one that runs past the bytes in use is damage.
 constexpr int64_t kMinAttributeLength = 0x18;
 constexpr int64_t kMaxAttributeLength = 0x8000;
+// Records from here on are the users'; the reserved ones below may be free.
+constexpr int64_t kFirstCheckedInUse = 16;
 
 bool PendingMark() { return (ErrorState.ErrorCount & kAlignmentMark) != 0; }
 void ClearMark() { ErrorState.ErrorCount = ErrorState.ErrorCount - kAlignmentMark; }
@@ -116,12 +118,23 @@ bool WalkRecord(Long RecordNumber, VbArray<Long>& Lengths, VbArray<Long>& Lcns, 
     Lcns.ReDim(1);
     return false;
   }
+  // A user's file reached by the walk (or in use by the MFT's bitmap) whose
+  // own header says the record is free: one of the two is wrong.
+  if (RecordNumber >= kFirstCheckedInUse && (U16(b, 0x16) & 1) == 0) {
+    Rec_Error("Record " + Str(RecordNumber) + " header", b);
+    return false;
+  }
   const int64_t used =
       std::min<int64_t>(GetField(b, kRecordBytesInUse), static_cast<int64_t>(Buffer.size()));
   bool listGathered = false;  // the attribute list has supplied the runs
   while (pos < used) {
     const int type = U8(b, pos);
-    if (type == kEndMarker) break;
+    if (type == kEndMarker) {
+      // Only the whole end marker ends the walk; its low byte alone is damage.
+      if (GetField(b, kAttrType, pos) != kTypeEnd)
+        Rec_Error("Record " + Str(RecordNumber) + " attribute", b);
+      break;
+    }
     const int64_t len = static_cast<int64_t>(GetField(b, kAttrLength, pos));
     if (len < kMinAttributeLength || len >= kMaxAttributeLength || pos + len > used) {
       Rec_Error("Skip", b);
@@ -131,6 +144,10 @@ bool WalkRecord(Long RecordNumber, VbArray<Long>& Lengths, VbArray<Long>& Lcns, 
     const int64_t nameLength = U8(b, pos + 9);
     if (nameLength != 0 && U16(b, pos + 0x0A) + 2 * nameLength > len) {
       Rec_Error("Skip", b);
+      break;
+    }
+    if (Attribute_Damaged(b, pos, len)) {
+      Rec_Error("Record " + Str(RecordNumber) + " attribute", b);
       break;
     }
     const Long end = pos + len;

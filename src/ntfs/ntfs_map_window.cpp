@@ -208,10 +208,10 @@ void Trace_Dir_Tree() {
   // optimiser, whose moves could give its clusters away.
   ActiveBitmap_Vs_ActiveBitmapx();
   if (Stopped()) return;
-  if (s.SharedMode == 0) {
-    Checking_Bitmaps();
-    if (Stopped()) return;
-  }
+  // Also in shared mode, where the file system moves clusters by its own
+  // bitmap: a cluster in use that it calls free would be a move's target.
+  Checking_Bitmaps();
+  if (Stopped()) return;
 
   ReportLine("User files=" + Str(int64_t{FileCount.Value()} - 10) +
              ", Folders=" + Str(FolderTotal));
@@ -298,10 +298,11 @@ void ViewFast() {
   }
   if (Stopped()) return;
   ScanSeconds = Elapsed(start);
-  if (s.SharedMode == 0) {
-    Checking_Bitmaps();
-    if (Stopped()) return;
-  }
+  // A volume in use may have changed during the pass: compare with the
+  // file system's bitmap as it is now.
+  if (s.SharedMode != 0 && !Load_Volume_Bitmap(false)) return;
+  Checking_Bitmaps();
+  if (Stopped()) return;
   Setup_Empty_Colors();
 
   FragmentedTotal = FragCompressed + FragPlain + Long(FragAttrList);

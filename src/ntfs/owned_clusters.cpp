@@ -67,7 +67,7 @@ class Owner {
 
   // Every non-resident attribute of one fixed-up record that the decoder
   // did not collect; the base record's attribute list leads to the rest.
-  bool Walk(Bytes b, bool base) {
+  bool Walk(Bytes b, bool base, int64_t number) {
     int64_t pos = U16(b, 0x14);
     const int64_t used = std::min<int64_t>(U32(b, 0x18), static_cast<int64_t>(b.size()));
     while (pos + 8 <= used) {
@@ -76,6 +76,12 @@ class Owner {
       const int64_t len = U32(b, pos + 4);
       if (len < kMinAttributeLength || len >= kMaxAttributeLength || pos + len > used) {
         Rec_Error("Skip", b);
+        return Fail();
+      }
+      // The decoder checked the base record; an extension record's
+      // resident values get the same check here.
+      if (!base && Attribute_Damaged(b, pos, len)) {
+        Rec_Error("Record " + Str(number) + " attribute", b);
         return Fail();
       }
       const bool nonResident = U8(b, pos + 8) != 0;
@@ -130,7 +136,7 @@ class Owner {
       if (!Fixup_FILE(x.Span())) return Fail();
       // Only a record that names this file as its base lends it clusters.
       if ((U64(xb, 0x20) & kRecordNumberMask) != static_cast<uint64_t>(record_.Value())) continue;
-      if (!Walk(x.Span(), false)) return false;
+      if (!Walk(x.Span(), false, ref)) return false;
     }
     return true;
   }
@@ -159,7 +165,7 @@ bool Claim_Segments(Long Record, const VbArray<Long>& Lengths, const VbArray<Lon
 bool Mark_Attributes(Long Record, const ByteArray& Buffer, const RecordInfo& Info, bool Unmovable) {
   try {
     Owner owner(Record, Info, Unmovable);
-    return owner.Walk(Buffer.Span(), true);
+    return owner.Walk(Buffer.Span(), true, Record.Value());
   } catch (const RunError& e) {
     Trap_Error("Mark_Attributes", e.Number(), e.Description());
     return false;

@@ -28,6 +28,14 @@ std::string Get_Name(Bytes Buffer, int64_t Offset);
 // attribute for a small one.
 int64_t Attribute_Last_Vcn(Bytes Buffer, int64_t AttributeOffset);
 
+// True when the attribute at AttributeOffset, Length bytes long, cannot be
+// read as what its header says: a type code that is no attribute type (the
+// types are multiples of 0x10 up to 0x100), a resident value that is not
+// 8-byte aligned or runs past the attribute's end, or a $FILE_NAME value too
+// short for its name. A reader would take other bytes for the value
+// (libntfs-3g refuses to open such a record).
+bool Attribute_Damaged(Bytes Buffer, int64_t AttributeOffset, int64_t Length);
+
 // True when the attribute at AttributeOffset is named "$I30", the name of a
 // folder's file-name index. Other indexes ($SDH, $SII, $O, $Q, $R) never make
 // a folder.

@@ -518,7 +518,9 @@ INSTANTIATE_TEST_SUITE_P(Lengths, DamagedLength,
                            return name;
                          });
 
-TEST_F(FileRecord, FieldRunningPastTheRecordIsATrappedRunTimeError) {
+// A $FILE_NAME whose name runs past its value (here past the record) is
+// damage the decode names with the record, not a run-time error.
+TEST_F(FileRecord, NameRunningPastItsValueIsRecordedWithTheRecord) {
   RecordBuilder r;
   r.StandardInformation(0).Resident(0x40, std::vector<uint8_t>(0x200, 0)).FileName(u"name");
   auto bytes = r.Bytes(0x0102, false);
@@ -527,11 +529,12 @@ TEST_F(FileRecord, FieldRunningPastTheRecordIsATrappedRunTimeError) {
   std::copy(bytes.begin(), bytes.end(), buffer_.data());
   VolumeSession.SharedMode = -1;
   Decode_FILE_Record(42, lengths_, lcns_, buffer_, info_);
-  EXPECT_EQ(ErrorState.ErrorText, "Subscript out of range");
-  EXPECT_EQ(ErrorState.InternalFault, -1);
+  EXPECT_EQ(ErrorState.ErrorText, "Record 42 attribute");
+  EXPECT_EQ(ErrorState.InternalFault, 0);
+  EXPECT_EQ(ErrorState.RecordFault, -1);
   EXPECT_EQ(ErrorState.ErrorWhere, "Decode:");
   EXPECT_EQ(ErrorState.Failed, -1);
-  EXPECT_EQ(Errors(), 1);
+  EXPECT_EQ(info_.Name, "");
 }
 
 TEST_F(FileRecord, BytesInUseBeyondTheBufferAreARecordHeaderError) {

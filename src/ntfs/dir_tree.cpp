@@ -5,7 +5,6 @@
 
 #include "map/mark_segments.h"
 #include "ntfs/file_record.h"
-#include "optimise/file_table.h"
 #include "ntfs/index_block.h"
 #include "ntfs/mft.h"
 #include "ntfs/ntfs_scan.h"
@@ -14,6 +13,7 @@
 #include "ntfs/run_list.h"
 #include "runtime/format.h"
 #include "volume/error_state.h"
+#include "volume/file_table.h"
 #include "volume/report.h"
 #include "volume/session.h"
 #include "volume/ui.h"

@@ -5,10 +5,10 @@
 
 #include "ntfs/attribute_types.h"
 #include "ntfs/file_record.h"
-#include "optimise/fs_control.h"
 #include "runtime/format.h"
 #include "volume/block_cache.h"
 #include "volume/error_state.h"
+#include "volume/fs_control.h"
 #include "volume/session.h"
 #include "volume/shared_state.h"
 

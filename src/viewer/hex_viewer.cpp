@@ -3,13 +3,13 @@
 #include <algorithm>
 
 #include "ntfs/file_record.h"
-#include "optimise/fs_control.h"
 #include "ntfs/index_block.h"
 #include "ntfs/mft.h"
 #include "runtime/format.h"
 #include "runtime/run_error.h"
 #include "viewer/hex_lines.h"
 #include "volume/error_state.h"
+#include "volume/fs_control.h"
 #include "volume/report.h"
 #include "volume/session.h"
 

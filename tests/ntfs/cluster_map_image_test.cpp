@@ -40,7 +40,6 @@ extern "C" {
 #include "ntfs/ntfs_geometry.h"
 #include "ntfs/owned_clusters.h"
 #include "ntfs_test_support.h"
-#include "optimise/fs_control.h"
 #include "platform/block_device.h"
 #include "platform/fs_driver.h"
 #include "platform/platform.h"
@@ -49,6 +48,7 @@ extern "C" {
 #include "support/ntfs_fixtures.h"
 #include "support/volume_images.h"
 #include "volume/clean_check.h"
+#include "volume/fs_control.h"
 #include "volume/recording_window.h"
 #include "volume/report.h"
 

@@ -1,7 +1,7 @@
 // File-system control requests against a driver that answers what each
 // test sets: the completion rule, file records, the volume bitmap, the MFT
 // zone and a file's extents.
-#include "optimise/fs_control.h"
+#include "volume/fs_control.h"
 
 #include <gtest/gtest.h>
 
@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "optimise/file_table.h"
 #include "ntfs/mft.h"
 #include "ntfs_test_support.h"
 #include "platform/nt.h"
 #include "platform/platform.h"
 #include "record_builder.h"
 #include "synthetic_volume.h"
+#include "volume/file_table.h"
 
 namespace vr::test {
 namespace {

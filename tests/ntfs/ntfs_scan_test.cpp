@@ -28,11 +28,11 @@ extern "C" {
 }
 
 #include "ntfs/cluster_map.h"
-#include "optimise/file_table.h"
 #include "ntfs_scan_harness.h"
 #include "runtime/format.h"
 #include "support/ntfs_fixtures.h"
 #include "support/volume_images.h"
+#include "volume/file_table.h"
 
 namespace vr::test {
 namespace {

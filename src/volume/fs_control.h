@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "ntfs/record_info.h"
 #include "platform/nt.h"
 #include "runtime/checked.h"
 #include "runtime/vb_array.h"
+#include "volume/record_info.h"
 
 namespace vr {
 

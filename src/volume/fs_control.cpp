@@ -1,12 +1,12 @@
-#include "optimise/fs_control.h"
+#include "volume/fs_control.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
-#include "optimise/file_table.h"
 #include "runtime/bytes.h"
 #include "volume/error_state.h"
+#include "volume/file_table.h"
 #include "volume/session.h"
 
 namespace vr {

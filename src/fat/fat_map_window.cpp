@@ -1,6 +1,7 @@
 // The FAT map window's scan from its timer to its closing step: the table
 // loaded and checked, the map drawn, the summary printed, and the hand-over
 // to the optimiser when a Defrag asked for one.
+#include "alloc/free_segments.h"
 #include "fat/fat_file_table.h"
 #include "fat/fat_geometry.h"
 #include "fat/fat_scan.h"
@@ -12,7 +13,6 @@
 #include "volume/error_state.h"
 #include "volume/report.h"
 #include "volume/session.h"
-#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr::fat {
@@ -177,7 +177,7 @@ void Fat_ViewMap(double& LoadTime, double& SubdirTime, Long& Chains) {
   LoadTime = Timer() - clock;
 
   FAT_FREE_Segs();
-  FAT_Redraw_XXXX(FreeLengths, FreeStarts, kIntoUnpainted + kColorEmpty);
+  FAT_Redraw_XXXX(Allocation.FreeLengths, Allocation.FreeStarts, kIntoUnpainted + kColorEmpty);
   FAT_Active("Subdirs");
 
   if (CheckedScan == 0) return;

@@ -28,7 +28,7 @@ constexpr int kSubNode = 0x01;
 constexpr int kLastEntry = 0x02;
 constexpr int64_t kMaxBlockOffset = 32759;
 
-bool Stopped() { return ErrorState.Failed != 0 || (ErrorState.ErrorCount & kErrorCountMask) != 0; }
+bool Stopped() { return ErrorState.Failed != 0 || AnyErrorCounted(); }
 
 // Whether the attribute at At of a FILE record is named "$I30".
 bool Named_I30(Bytes b, int64_t At) {

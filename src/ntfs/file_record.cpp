@@ -27,9 +27,8 @@ namespace {
 constexpr int64_t kMinAttributeLength = 0x18;
 constexpr int64_t kMaxAttributeLength = 0x8000;
 
-bool PendingMark() { return (ErrorState.ErrorCount & kAlignmentMark) != 0; }
-void ClearMark() { ErrorState.ErrorCount = ErrorState.ErrorCount - kAlignmentMark; }
-bool ErrorsCounted() { return (ErrorState.ErrorCount & kErrorCountMask) != 0; }
+bool PendingMark() { return ErrorState.AlignmentMark != 0; }
+void ClearMark() { ErrorState.AlignmentMark = 0; }
 
 // The header fields the attribute walk and the fixup rely on, against the
 // record size: the update sequence (one number per sector plus one, inside
@@ -145,7 +144,7 @@ bool WalkRecord(Long RecordNumber, VbArray<Long>& Lengths, VbArray<Long>& Lcns, 
           Do_20h_Hook(RecordNumber, Buffer, pos, Lengths, Lcns, Info, count);
           listGathered = true;
         }
-        if (ErrorsCounted()) return true;
+        if (AnyErrorCounted()) return true;
         break;
 
       case kFileName:
@@ -232,7 +231,7 @@ bool WalkRecord(Long RecordNumber, VbArray<Long>& Lengths, VbArray<Long>& Lcns, 
 
       default: break;
     }
-    if (ErrorsCounted()) break;
+    if (AnyErrorCounted()) break;
     pos = end;
   }
   return true;
@@ -264,7 +263,7 @@ void Decode_FILE_Record(Long RecordNumber, VbArray<Long>& Lengths, VbArray<Long>
     if (RecordNumber == 0 && Info.Name.empty()) Info.Name = "$MFT";
     if (PendingMark()) {
       ClearMark();
-      if (!(RecordNumber == 8 && !ErrorsCounted())) {
+      if (!(RecordNumber == 8 && !AnyErrorCounted())) {
         ErrorState.RecordFault = kTrue;
         ErrorState.ErrorText = "Seg " + Str(RecordNumber) + Info.Name;
       }

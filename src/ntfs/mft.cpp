@@ -241,7 +241,7 @@ void Load_MFT_Bitmap() {
 }
 
 bool Load_Mft() {
-  const auto errors = [] { return (ErrorState.ErrorCount & 0x3FFF) != 0; };
+  const auto errors = [] { return AnyErrorCounted(); };
   MftBitmap.ReDim(0);
   MftBitmap(0) = 0xFF;  // records 0..7 count as in use while record 0 is read
   SeenRecords.ReDim(0);

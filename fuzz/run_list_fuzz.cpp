@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vr::Long clusters, sparse;
   vr::Decode_Segments(count, vr::Bytes(bytes), 0, vr::Long(static_cast<int32_t>(bytes.size())),
                       lengths, lcns, clusters, sparse);
-  if ((vr::ErrorState.ErrorCount & vr::kErrorCountMask) != 0) std::abort();
+  if (vr::AnyErrorCounted()) std::abort();
   int64_t i = 0, located = 0, holes = 0;
   for (const vr::RunExtent& e : extents) {
     if (e.Lcn == vr::kSparseLcn) {

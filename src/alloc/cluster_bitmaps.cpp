@@ -9,9 +9,6 @@
 
 namespace vr {
 
-ByteArray ComputedBitmap(0);
-Long MftZoneFree;
-
 Long Count_Used(const ByteArray& Bitmap, Long Start, Long Length) {
   int64_t pos = std::max<int64_t>(Start, 0);
   const int64_t end = std::min<int64_t>(int64_t{Start.Value()} + Length.Value(),
@@ -32,11 +29,13 @@ Long Count_Used(const ByteArray& Bitmap, Long Start, Long Length) {
 Long Mft_Zone_Free() {
   const VolumeSessionData& s = VolumeSession;
   if (s.IsNtfs == 0) {
-    MftZoneFree = 0;
+    Allocation.MftZoneFree = 0;
   } else {
-    MftZoneFree = s.MftZoneLength - Count_Used(s.VolumeBitmap, s.MftZoneStart, s.MftZoneLength);
+    Allocation.MftZoneFree =
+        Allocation.MftZoneLength -
+        Count_Used(Allocation.VolumeBitmap, Allocation.MftZoneStart, Allocation.MftZoneLength);
   }
-  return MftZoneFree;
+  return Allocation.MftZoneFree;
 }
 
 void Mark_Used(ByteArray& Bitmap, Long Start, Long Length) {
@@ -51,16 +50,23 @@ void Mark_Used(ByteArray& Bitmap, Long Start, Long Length) {
   }
 }
 
-void Mark_Run(Long Start, Long Length) {
-  if (VolumeSession.SharedMode != 0) return;
+int64_t Mark_Run(Long Start, Long Length) {
+  if (VolumeSession.SharedMode != 0) return kClaimFree;
+  ByteArray& computed = Allocation.ComputedBitmap;
   const int64_t end = int64_t{Start.Value()} + Length.Value();
-  if (Start <= 0 || Length <= 0 || end > static_cast<int64_t>(ComputedBitmap.size()) * 8) return;
-  Mark_Used(ComputedBitmap, Start, Length);
+  if (Start <= 0 || Length <= 0 || end > static_cast<int64_t>(computed.size()) * 8)
+    return kClaimFree;
+  return Claim_Run(computed, Start, Length);
 }
 
-void Mark_Runs(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns) {
+int64_t Mark_Runs(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns) {
   const int64_t count = std::min(Lengths.UBound(), Lcns.UBound());
-  for (int64_t i = 1; i <= count; ++i) Mark_Run(Lcns(i), Lengths(i));
+  int64_t fault = kClaimFree;
+  for (int64_t i = 1; i <= count; ++i) {
+    const int64_t got = Mark_Run(Lcns(i), Lengths(i));
+    if (fault == kClaimFree) fault = got;
+  }
+  return fault;
 }
 
 int64_t Mark_Segments_Used(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns) {
@@ -69,9 +75,9 @@ int64_t Mark_Segments_Used(const VbArray<Long>& Lengths, const VbArray<Long>& Lc
   // sized.
   const bool shared = VolumeSession.SharedMode != 0;
   int64_t fault = kClaimFree;
-  if (shared && ComputedBitmap.size() == 0) return fault;
+  if (shared && Allocation.ComputedBitmap.size() == 0) return fault;
   for (int64_t i = 1; i <= Lengths.UBound(); ++i) {
-    const int64_t got = Claim_Run(ComputedBitmap, Lcns(i).Value(), Lengths(i).Value());
+    const int64_t got = Claim_Run(Allocation.ComputedBitmap, Lcns(i).Value(), Lengths(i).Value());
     if (got != kClaimFree && fault == kClaimFree) fault = got;
   }
   return shared && fault == kClaimOutside ? kClaimFree : fault;

@@ -5,17 +5,12 @@
 
 #include <cstdint>
 
+#include "alloc/allocation_state.h"
+#include "alloc/cluster_claims.h"
 #include "runtime/checked.h"
 #include "runtime/vb_array.h"
 
 namespace vr {
-
-// One bit per cluster for every located segment of the decoded files (bit k
-// of byte n is cluster 8n + k); not kept in SharedMode.
-extern ByteArray ComputedBitmap;
-// Free clusters of the MFT zone (Count_Used of the zone, taken from its
-// length); set by Mft_Zone_Free.
-extern Long MftZoneFree;
 
 // Number of set bits of Bitmap for items Start .. Start + Length - 1; items
 // beyond the bitmap are not counted.
@@ -27,12 +22,15 @@ Long Mft_Zone_Free();
 // Sets the bits of items Start .. Start + Length - 1 in Bitmap. A run that
 // leaves the bitmap is a subscript error (9).
 void Mark_Used(ByteArray& Bitmap, Long Start, Long Length);
-// Sets the bits of clusters Start .. Start + Length - 1 in ComputedBitmap
-// when the run is located (Start > 0) and ends inside the bitmap; any other
-// run is left out (the bad-cluster runs of $BadClus). Nothing in SharedMode.
-void Mark_Run(Long Start, Long Length);
-// Mark_Run for every segment 1 .. UBound of Lengths/Lcns.
-void Mark_Runs(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns);
+// Claims clusters Start .. Start + Length - 1 in ComputedBitmap (Claim_Run:
+// the cross-link test) when the run is located (Start > 0) and ends inside
+// the bitmap; any other run is left out (the bad-cluster runs of $BadClus)
+// and gives kClaimFree. Returns the first cluster some owner claimed before,
+// else kClaimFree. Nothing in SharedMode.
+int64_t Mark_Run(Long Start, Long Length);
+// Mark_Run for every segment 1 .. UBound of Lengths/Lcns; the first cluster
+// claimed before, else kClaimFree.
+int64_t Mark_Runs(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns);
 
 // Claims every segment 1 .. UBound of one decoded record in ComputedBitmap,
 // as the scan does for each file it paints, with the cross-link test.

@@ -10,12 +10,6 @@
 
 namespace vr {
 
-VbArray<Long> FreeStarts(0);
-VbArray<Long> FreeLengths(0);
-Long FreeCount;
-Long FreeCursor;
-Long SmallGapClusters;
-
 namespace {
 
 constexpr int64_t kFirstRoom = 500;      // free-segment entries reserved at the start
@@ -32,8 +26,8 @@ int64_t VolumeClusters() {
 class FreeSegmentBuilder {
  public:
   FreeSegmentBuilder() {
-    FreeStarts.ReDim(kFirstRoom);
-    FreeLengths.ReDim(kFirstRoom);
+    Allocation.FreeStarts.ReDim(kFirstRoom);
+    Allocation.FreeLengths.ReDim(kFirstRoom);
   }
 
   void Append(int64_t start, int64_t length, int64_t growth) {
@@ -46,12 +40,12 @@ class FreeSegmentBuilder {
  private:
   void Add(int64_t start, int64_t length, int64_t growth) {
     ++n_;
-    if (n_ > FreeStarts.UBound()) {
-      FreeStarts.ReDimPreserve(FreeStarts.UBound() + growth);
-      FreeLengths.ReDimPreserve(FreeLengths.UBound() + growth);
+    if (n_ > Allocation.FreeStarts.UBound()) {
+      Allocation.FreeStarts.ReDimPreserve(Allocation.FreeStarts.UBound() + growth);
+      Allocation.FreeLengths.ReDimPreserve(Allocation.FreeLengths.UBound() + growth);
     }
-    FreeStarts(n_) = Long(start);
-    FreeLengths(n_) = Long(length);
+    Allocation.FreeStarts(n_) = Long(start);
+    Allocation.FreeLengths(n_) = Long(length);
   }
 
   int64_t n_ = 0;
@@ -59,9 +53,9 @@ class FreeSegmentBuilder {
 
 void BuildFreeSegments() {
   const VolumeSessionData& s = VolumeSession;
-  FreeCount = 0;
-  FreeCursor = 0;
-  SmallGapClusters = 0;
+  Allocation.FreeCount = 0;
+  Allocation.FreeCursor = 0;
+  Allocation.SmallGapClusters = 0;
   FreeSegmentBuilder table;
   const bool ntfs = s.IsNtfs != 0;
   const int64_t smallGap = ntfs ? kSmallGap : 0;
@@ -69,8 +63,8 @@ void BuildFreeSegments() {
   // The last byte may stand for fewer than eight clusters; its other bits
   // are no clusters of the volume and never free space.
   const int64_t bytes = (total + 7) / 8;
-  const int64_t zoneFirst = s.MftZoneFirstByte;
-  const int64_t zoneLast = s.MftZoneLastByte;
+  const int64_t zoneFirst = Allocation.MftZoneFirstByte;
+  const int64_t zoneLast = Allocation.MftZoneLastByte;
   bool open = false;
   int64_t g = 0;
   int64_t k = 0;
@@ -84,7 +78,7 @@ void BuildFreeSegments() {
       continue;
     }
     const int bits = static_cast<int>(std::min<int64_t>(8, total - base));
-    const uint8_t b = s.VolumeBitmap(k);
+    const uint8_t b = Allocation.VolumeBitmap(k);
     if (b == 0xFF) {
       if (open) table.Append(g, base - g, std::min<int64_t>(table.Count() + 1, kByteGrowthCap));
       open = false;
@@ -98,7 +92,7 @@ void BuildFreeSegments() {
           if (!open) continue;
           open = false;
           if (c - g < smallGap) {
-            SmallGapClusters += Long(c - g);
+            Allocation.SmallGapClusters += Long(c - g);
           } else {
             table.Append(g, c - g, kBitPathGrowth);
           }
@@ -111,7 +105,7 @@ void BuildFreeSegments() {
     ++k;
   }
   if (open) table.Append(g, total - g, kBitPathGrowth);
-  FreeCount = Long(table.Count());
+  Allocation.FreeCount = Long(table.Count());
 }
 
 }  // namespace
@@ -121,87 +115,116 @@ void Setup_FREE_Segs() {
     BuildFreeSegments();
   } catch (const RunError& e) {
     // A partial table must never be allocated from.
-    FreeCount = 0;
-    FreeCursor = 0;
+    Allocation.FreeCount = 0;
+    Allocation.FreeCursor = 0;
     Trap_Error("Setup_FREE_Segs", e.Number(), e.Description());
   }
 }
 
 FloorSplit SplitAtFloor(Long Start, Long Length) {
-  const int64_t floor = VolumeSession.AllocationFloor;
+  const int64_t floor = Allocation.AllocationFloor;
   const int64_t start = Start, end = start + Length.Value();
   if (start < floor && floor < end)
     return {2, {Start, Long(floor)}, {Long(floor - start), Long(end - floor)}};
   return {1, {Start, 0}, {Length, 0}};
 }
 
+void Start_Free_Segs(Long Room) {
+  AllocationStateData& a = Allocation;
+  a.FreeStarts.ReDim(Room);
+  a.FreeLengths.ReDim(Room);
+  a.FreeCount = 0;
+  a.FreeCursor = 0;
+  a.SmallGapClusters = 0;
+}
+
+void Append_Free_Seg(Long Start, Long Length, Long Grow) {
+  AllocationStateData& a = Allocation;
+  const Long n = a.FreeCount + 1;
+  if (n > a.FreeStarts.UBound()) {
+    a.FreeStarts.ReDimPreserve(a.FreeStarts.UBound() + Grow.Value());
+    a.FreeLengths.ReDimPreserve(a.FreeLengths.UBound() + Grow.Value());
+  }
+  a.FreeStarts(n) = Start;
+  a.FreeLengths(n) = Length;
+  a.FreeCount = n;
+}
+
+void End_Free_Segs(Long Cursor) {
+  AllocationStateData& a = Allocation;
+  a.FreeStarts.ReDimPreserve(a.FreeCount);
+  a.FreeLengths.ReDimPreserve(a.FreeCount);
+  a.FreeCursor = Cursor;
+}
+
 void Free_Run(Long Start, Long N) {
   if (N <= 0) return;
   const int64_t start = Start, end = start + N.Value();
   // First entry that starts at or after the run (binary search).
-  int64_t lo = 1, hi = int64_t{FreeCount.Value()} + 1;
+  int64_t lo = 1, hi = int64_t{Allocation.FreeCount.Value()} + 1;
   while (lo < hi) {
     const int64_t mid = (lo + hi) / 2;
-    if (FreeStarts(mid) < start) {
+    if (Allocation.FreeStarts(mid) < start) {
       lo = mid + 1;
     } else {
       hi = mid;
     }
   }
   const int64_t next = lo, previous = lo - 1;
-  const bool joinsPrevious =
-      previous >= 1 &&
-      int64_t{FreeStarts(previous).Value()} + FreeLengths(previous).Value() == start;
-  const bool joinsNext = next <= FreeCount && FreeStarts(next) == end;
+  const bool joinsPrevious = previous >= 1 && int64_t{Allocation.FreeStarts(previous).Value()} +
+                                                      Allocation.FreeLengths(previous).Value() ==
+                                                  start;
+  const bool joinsNext = next <= Allocation.FreeCount && Allocation.FreeStarts(next) == end;
   if (joinsPrevious) {
-    FreeLengths(previous) += N;
+    Allocation.FreeLengths(previous) += N;
     if (joinsNext) {  // the run closes the gap between two segments
-      FreeLengths(previous) += FreeLengths(next);
-      for (int64_t i = next; i < FreeCount; ++i) {
-        FreeStarts(i) = FreeStarts(i + 1);
-        FreeLengths(i) = FreeLengths(i + 1);
+      Allocation.FreeLengths(previous) += Allocation.FreeLengths(next);
+      for (int64_t i = next; i < Allocation.FreeCount; ++i) {
+        Allocation.FreeStarts(i) = Allocation.FreeStarts(i + 1);
+        Allocation.FreeLengths(i) = Allocation.FreeLengths(i + 1);
       }
-      FreeCount -= 1;
+      Allocation.FreeCount -= 1;
     }
     return;
   }
   if (joinsNext) {
-    FreeStarts(next) = Start;
-    FreeLengths(next) += N;
+    Allocation.FreeStarts(next) = Start;
+    Allocation.FreeLengths(next) += N;
     return;
   }
-  if (FreeCount + 1 > FreeStarts.UBound() || FreeCount + 1 > FreeLengths.UBound()) {
-    FreeStarts.ReDimPreserve(int64_t{FreeCount.Value()} + 100);
-    FreeLengths.ReDimPreserve(int64_t{FreeCount.Value()} + 100);
+  if (Allocation.FreeCount + 1 > Allocation.FreeStarts.UBound() ||
+      Allocation.FreeCount + 1 > Allocation.FreeLengths.UBound()) {
+    Allocation.FreeStarts.ReDimPreserve(int64_t{Allocation.FreeCount.Value()} + 100);
+    Allocation.FreeLengths.ReDimPreserve(int64_t{Allocation.FreeCount.Value()} + 100);
   }
-  for (int64_t i = FreeCount; i >= next; --i) {
-    FreeStarts(i + 1) = FreeStarts(i);
-    FreeLengths(i + 1) = FreeLengths(i);
+  for (int64_t i = Allocation.FreeCount; i >= next; --i) {
+    Allocation.FreeStarts(i + 1) = Allocation.FreeStarts(i);
+    Allocation.FreeLengths(i + 1) = Allocation.FreeLengths(i);
   }
-  FreeStarts(next) = Start;
-  FreeLengths(next) = N;
-  FreeCount += 1;
+  Allocation.FreeStarts(next) = Start;
+  Allocation.FreeLengths(next) = N;
+  Allocation.FreeCount += 1;
 }
 
 void TakeFromSegment(Long K, Long Target, Long N) {
-  if (FreeStarts(K) == Target) FreeStarts(K) += N;
-  FreeLengths(K) -= N;
+  if (Allocation.FreeStarts(K) == Target) Allocation.FreeStarts(K) += N;
+  Allocation.FreeLengths(K) -= N;
 }
 
 Long Total_Free() {
-  Long clusters = SmallGapClusters;
-  for (int64_t i = 1; i <= FreeCount; ++i) clusters += FreeLengths(i);
+  Long clusters = Allocation.SmallGapClusters;
+  for (int64_t i = 1; i <= Allocation.FreeCount; ++i) clusters += Allocation.FreeLengths(i);
   return clusters * VolumeSession.SectorsPerCluster;
 }
 
 Long Large_Free() {
   const VolumeSessionData& s = VolumeSession;
-  const int64_t zoneStart = s.MftZoneStart;
-  const int64_t zoneEnd = zoneStart + s.MftZoneLength;
+  const int64_t zoneStart = Allocation.MftZoneStart;
+  const int64_t zoneEnd = zoneStart + Allocation.MftZoneLength;
   Long clusters = 0;
-  for (int64_t i = 1; i <= FreeCount; ++i) {
-    const int64_t start = FreeStarts(i);
-    int64_t length = FreeLengths(i);
+  for (int64_t i = 1; i <= Allocation.FreeCount; ++i) {
+    const int64_t start = Allocation.FreeStarts(i);
+    int64_t length = Allocation.FreeLengths(i);
     if (s.IsNtfs != 0) {
       if (start > zoneStart && start < zoneEnd) {
         length = start + length - zoneEnd;

@@ -3,19 +3,11 @@
 // figures of the summary.
 #pragma once
 
+#include "alloc/allocation_state.h"
 #include "runtime/checked.h"
 #include "runtime/vb_array.h"
 
 namespace vr {
-
-// Free-space segments (clusters, 1-based, ascending by start).
-extern VbArray<Long> FreeStarts;
-extern VbArray<Long> FreeLengths;
-extern Long FreeCount;   // entries in use
-extern Long FreeCursor;  // first entry the optimiser has not consumed yet
-// Clusters of the short gaps (under 16 clusters, ending inside a bitmap
-// byte) that Setup_FREE_Segs did not list.
-extern Long SmallGapClusters;
 
 // Rebuilds the free segments (entries 1 .. FreeCount, ascending by start)
 // from VolumeSession.VolumeBitmap. The MFT zone is a reservation: its bytes
@@ -23,6 +15,14 @@ extern Long SmallGapClusters;
 // crosses AllocationFloor is listed as two segments. FreeCursor = 0
 // afterwards.
 void Setup_FREE_Segs();
+
+// A scan that finds free space by its own means (the FAT scan) builds the
+// table through these three: an empty table with room for Room entries,
+// each segment appended after the last (the arrays grow by Grow entries when
+// full), then the table trimmed to its entries with FreeCursor = Cursor.
+void Start_Free_Segs(Long Room);
+void Append_Free_Seg(Long Start, Long Length, Long Grow);
+void End_Free_Segs(Long Cursor);
 
 // Returns the run Start .. Start + N - 1 to the table: a run that ends where
 // a segment starts extends it downward, one that starts where a segment ends

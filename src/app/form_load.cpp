@@ -2,6 +2,7 @@
 #include <cmath>
 #include <iostream>
 
+#include "alloc/free_segments.h"
 #include "app/command_line.h"
 #include "app/drive_list.h"
 #include "app/options.h"
@@ -11,7 +12,6 @@
 #include "platform/nt.h"
 #include "volume/report.h"
 #include "volume/session.h"
-#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr {
@@ -92,8 +92,7 @@ void Form_Load() {
   CommandLineRun = HasCommandLine();
   RunFailed = false;
   try {
-    FreeLengths.ReDim(0);
-    FreeStarts.ReDim(0);
+    Reset_Allocation();
     Fill_Drive_List();
     Map_Geometry(w.Metrics());
     Read_Options();

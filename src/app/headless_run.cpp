@@ -49,8 +49,7 @@ HeadlessRun Run_Headless_Command(char Letter, Integer Checked, Integer Defrag) {
   HeadlessRun run;
   run.lines = window.LineTexts();
   run.boxes = window.boxes;
-  run.failed = !(MapRunsCompleted > before && ErrorState.Failed == 0 &&
-                 (ErrorState.ErrorCount.Value() & 0x3FFF) == 0);
+  run.failed = !(MapRunsCompleted > before && ErrorState.Failed == 0 && !AnyErrorCounted());
   run.internalFault = ErrorState.InternalFault != 0;
   for (const std::string& line : run.lines)
     if (IsOptimiserLine(line)) run.optimiserReached = true;

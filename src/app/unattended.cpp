@@ -40,8 +40,7 @@ void Hide_Idle_Controls() {
 void Run_Drive(char letter) {
   const int before = MapRunsCompleted;
   Hooks().ViewMap();
-  const bool ok = MapRunsCompleted > before && ErrorState.Failed == 0 &&
-                  (ErrorState.ErrorCount.Value() & 0x3FFF) == 0;
+  const bool ok = MapRunsCompleted > before && ErrorState.Failed == 0 && !AnyErrorCounted();
   if (!ok) RunFailed = true;
   if (!Launch.mapPng.empty()) {
     const std::string file = MapPngPath(Launch.mapPng, letter);

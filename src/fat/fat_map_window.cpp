@@ -177,7 +177,7 @@ void Fat_ViewMap(double& LoadTime, double& SubdirTime, Long& Chains) {
   LoadTime = Timer() - clock;
 
   FAT_FREE_Segs();
-  FAT_Redraw_XXXX(FreeLengths, FreeStarts, kIntoUnpainted + kColorEmpty);
+  FAT_Redraw_XXXX(Allocation.FreeLengths, Allocation.FreeStarts, kIntoUnpainted + kColorEmpty);
   FAT_Active("Subdirs");
 
   if (CheckedScan == 0) return;

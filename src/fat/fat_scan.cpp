@@ -127,21 +127,14 @@ Long Chain_Pass() {
 }
 
 void FAT_FREE_Segs() {
-  FreeStarts.ReDim(kFreeRoom);
-  FreeLengths.ReDim(kFreeRoom);
-  Long n = 0;
+  Start_Free_Segs(Long(kFreeRoom));
   Long gap = 0;  // first cluster of the open run of free entries; 0: none
+  // A full table grows by the clusters still to scan, at most kFreeRoom.
   auto append = [&](Long start, Long length, Long next) {
-    n += 1;
-    if (n > FreeStarts.UBound()) {
-      int64_t grow = static_cast<int64_t>(MaxCluster) - next + 1;
-      if (grow > kFreeRoom) grow = kFreeRoom;
-      if (grow < 1) grow = 1;
-      FreeStarts.ReDimPreserve(FreeStarts.UBound() + grow);
-      FreeLengths.ReDimPreserve(FreeLengths.UBound() + grow);
-    }
-    FreeStarts(n) = start;
-    FreeLengths(n) = length;
+    int64_t grow = static_cast<int64_t>(MaxCluster) - next + 1;
+    if (grow > kFreeRoom) grow = kFreeRoom;
+    if (grow < 1) grow = 1;
+    Append_Free_Seg(start, length, Long(grow));
   };
   for (Long c = 2; c <= MaxCluster; ++c) {
     if (Fat_Next(c) == kFatFree) {
@@ -152,22 +145,19 @@ void FAT_FREE_Segs() {
     }
   }
   if (gap != 0) append(gap, MaxCluster - gap + 1, MaxCluster);
-  FreeStarts.ReDimPreserve(n);
-  FreeLengths.ReDimPreserve(n);
-  FreeCount = n;
-  FreeCursor = 1;
+  End_Free_Segs(1);
 }
 
 Long Fat_Total_Free() {
   Long clusters = 0;
-  for (Long i = 1; i <= FreeCount; ++i) clusters += FreeLengths(i);
+  for (Long i = 1; i <= Allocation.FreeCount; ++i) clusters += Allocation.FreeLengths(i);
   return clusters * VolumeSession.SectorsPerCluster;
 }
 
 Long Fat_Large_Free() {
   Long clusters = 0;
-  for (Long i = 1; i <= FreeCount; ++i)
-    if (FreeLengths(i) >= BigFileClusters) clusters += FreeLengths(i);
+  for (Long i = 1; i <= Allocation.FreeCount; ++i)
+    if (Allocation.FreeLengths(i) >= BigFileClusters) clusters += Allocation.FreeLengths(i);
   return clusters * VolumeSession.SectorsPerCluster;
 }
 

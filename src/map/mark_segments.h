@@ -2,9 +2,9 @@
 // computed bitmap is the allocation layer's (Mark_Segments_Used).
 #pragma once
 
-#include "ntfs/record_info.h"
 #include "runtime/checked.h"
 #include "runtime/vb_array.h"
+#include "volume/record_info.h"
 
 namespace vr {
 

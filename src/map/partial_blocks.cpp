@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "alloc/free_segments.h"
 #include "map/map_colors.h"
 #include "map/swatches.h"
 #include "runtime/vb_array.h"
 #include "volume/session.h"
-#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr {
@@ -19,10 +19,11 @@ VbArray<int64_t> Free_Per_Box() {
   const int64_t per_box = ClustersPerBox;
   VbArray<int64_t> counts(BoxColors.UBound());
   const int64_t limit = static_cast<int64_t>(counts.size()) * per_box;
-  for (Long i = FreeCursor < 0 ? Long(0) : FreeCursor; i <= FreeCount; ++i) {
-    int64_t s = std::max<int64_t>(FreeStarts(i).Value(), 0);
-    const int64_t end =
-        std::min<int64_t>(int64_t{FreeStarts(i).Value()} + FreeLengths(i).Value(), limit);
+  for (Long i = Allocation.FreeCursor < 0 ? Long(0) : Allocation.FreeCursor;
+       i <= Allocation.FreeCount; ++i) {
+    int64_t s = std::max<int64_t>(Allocation.FreeStarts(i).Value(), 0);
+    const int64_t end = std::min<int64_t>(
+        int64_t{Allocation.FreeStarts(i).Value()} + Allocation.FreeLengths(i).Value(), limit);
     while (s < end) {
       const int64_t box = s / per_box;
       const int64_t n = std::min(end, (box + 1) * per_box) - s;

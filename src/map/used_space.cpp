@@ -1,20 +1,20 @@
 #include "map/used_space.h"
 
+#include "alloc/free_segments.h"
 #include "map/map_colors.h"
 #include "map/map_geometry.h"
 #include "map/runs.h"
 #include "map/swatches.h"
 #include "volume/session.h"
-#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr {
 
 void Draw_Bitmap(Integer Kolor) {
   Long used = 0;  // first cluster after the last free segment walked
-  for (Long i = 1; i <= FreeCount; ++i) {
-    Redraw_BBBB(FreeStarts(i) - used, used, Kolor);
-    used = FreeStarts(i) + FreeLengths(i);
+  for (Long i = 1; i <= Allocation.FreeCount; ++i) {
+    Redraw_BBBB(Allocation.FreeStarts(i) - used, used, Kolor);
+    used = Allocation.FreeStarts(i) + Allocation.FreeLengths(i);
   }
   Redraw_BBBB(VolumeSession.TotalClusters - used, used, Kolor);
 }

@@ -27,9 +27,8 @@ namespace {
 
 constexpr int kListEntryHeader = 0x1A;  // fixed part of an attribute-list entry
 
-bool PendingMark() { return (ErrorState.ErrorCount & kAlignmentMark) != 0; }
-void ClearMark() { ErrorState.ErrorCount = ErrorState.ErrorCount - kAlignmentMark; }
-bool ErrorsCounted() { return (ErrorState.ErrorCount & kErrorCountMask) != 0; }
+bool PendingMark() { return ErrorState.AlignmentMark != 0; }
+void ClearMark() { ErrorState.AlignmentMark = 0; }
 
 void CountError() {
   ErrorState.RecordFault = kTrue;
@@ -143,7 +142,7 @@ Integer GatherExtent(RecordSet& records, Integer Type, Integer EntriesDone, Long
   const Bytes b = record->Span();
   const int64_t pos = FindAttribute(b, Type, lowestVcn, -1, ref);
   if (pos < 0) {
-    if (!ErrorsCounted()) Rec_Error("Kind", b);
+    if (!AnyErrorCounted()) Rec_Error("Kind", b);
     return kFalse;
   }
   if (Type == kIndexRoot) {
@@ -186,9 +185,9 @@ void TakeName(RecordSet& records, const ListEntry& e, RecordInfo& Info) {
   if (record == nullptr) return;
   const Bytes b = record->Span();
   int64_t pos = FindAttribute(b, kFileName, -1, e.instance, e.ref);
-  if (pos < 0 && !ErrorsCounted()) pos = FindAttribute(b, kFileName, -1, -1, e.ref);
+  if (pos < 0 && !AnyErrorCounted()) pos = FindAttribute(b, kFileName, -1, -1, e.ref);
   if (pos < 0) {
-    if (!ErrorsCounted()) Rec_Error("Kind", b);
+    if (!AnyErrorCounted()) Rec_Error("Kind", b);
     return;
   }
   const int64_t value = pos + U16(b, pos + 0x14);
@@ -221,7 +220,7 @@ void Do_20h(Long RecordNumber, ByteArray& Buffer, Long AttributeOffset, VbArray<
     Load_20h_Data(b, AttributeOffset, loaded, runLengths, runLcns);
     if (ErrorState.ReadFault != 0) return;
     if (Paint_20h_Hook) Paint_20h_Hook(runLengths, runLcns);
-    if (ErrorsCounted()) return;
+    if (AnyErrorCounted()) return;
     list = loaded.Span();
     start = 0;
     end = U32(b, a + 0x30);  // data size: a list may outgrow 64 KB
@@ -271,7 +270,7 @@ void Do_20h(Long RecordNumber, ByteArray& Buffer, Long AttributeOffset, VbArray<
     if (e.ref != RecordNumber) TakeName(recordSet, e, Info);
     break;  // the first $FILE_NAME is the file's name
   }
-  if (ErrorsCounted()) return;
+  if (AnyErrorCounted()) return;
 
   // A folder's segments are its $I30 index allocation, a file's its unnamed
   // data; each is gathered in VCN order from whichever record holds it.
@@ -298,7 +297,7 @@ void Do_20h(Long RecordNumber, ByteArray& Buffer, Long AttributeOffset, VbArray<
     const Integer compressed =
         GatherExtent(recordSet, wanted, done, e.ref, Lengths, Lcns, Info.Size, Count, clusters,
                      sparse, Info.IsDirectory, RecordNumber, e.lowestVcn);
-    if (ErrorState.ReadFault != 0 || ErrorsCounted()) return;
+    if (ErrorState.ReadFault != 0 || AnyErrorCounted()) return;
     if (done == 0 && wanted == kData) Info.Compressed = compressed;
     total += clusters;
     sparseTotal += sparse;
@@ -309,7 +308,7 @@ void Do_20h(Long RecordNumber, ByteArray& Buffer, Long AttributeOffset, VbArray<
     Integer c = 0;
     GatherExtent(recordSet, kBitmap, 1, e.ref, Lengths, Lcns, size, c, clusters, sparse,
                  Info.IsDirectory, RecordNumber, e.lowestVcn);
-    if (ErrorState.ReadFault != 0 || ErrorsCounted()) return;
+    if (ErrorState.ReadFault != 0 || AnyErrorCounted()) return;
   }
   Info.Clusters = total;
   if (!extents.empty()) Info.SparseClusters = sparseTotal;
@@ -342,7 +341,7 @@ void Load_20h_Data(Bytes Buffer, Long AttributeOffset, ByteArray& Data, VbArray<
     Lengths.ReDimPreserve(n);
     Lcns.ReDimPreserve(n);
     Data.ReDim(-1);
-    if (ErrorsCounted()) return;
+    if (AnyErrorCounted()) return;
     if (sparse != 0) {  // the list's bytes would not follow each other
       ErrorState.ErrorWhere = "Load_20h_Data";
       Rec_Error("SegErr", Buffer);

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <functional>
 
-#include "ntfs/record_info.h"
 #include "runtime/bytes.h"
 #include "runtime/checked.h"
 #include "runtime/vb_array.h"
+#include "volume/record_info.h"
 
 namespace vr {
 

@@ -7,6 +7,7 @@
 
 #include "alloc/cluster_bitmaps.h"
 #include "alloc/free_segments.h"
+#include "alloc/volume_bitmap.h"
 #include "map/map_colors.h"
 #include "map/mark_segments.h"
 #include "map/paint.h"
@@ -27,15 +28,11 @@
 
 namespace vr {
 
-Long BitmapSector;
-
 namespace {
 
 constexpr int64_t kClustersPerBitmapSector = 4096;
 constexpr int64_t kFirstComparedRecordByte = 2;     // records 16 and up
 constexpr uint64_t kRecordRef = 0xFFFFFFFFFFFFull;  // record number of a file reference
-
-bool ErrorsCounted() { return (ErrorState.ErrorCount & 0x3FFF) != 0; }
 
 // The clusters the bitmap stands for: whole clusters of the volume.
 int64_t VolumeClusters() {
@@ -86,8 +83,8 @@ uint8_t VolumeBits(int64_t ByteIndex, int64_t total) {
 }
 
 void Count_Differences(int64_t ByteIndex, uint8_t Mask, Long& BitsExtra, Long& BitsLess) {
-  const uint8_t volume = VolumeSession.VolumeBitmap(ByteIndex);
-  const uint8_t computed = ComputedBitmap(ByteIndex);
+  const uint8_t volume = Allocation.VolumeBitmap(ByteIndex);
+  const uint8_t computed = Allocation.ComputedBitmap(ByteIndex);
   const uint8_t differ = (volume ^ computed) & Mask;
   for (int bit = 0; bit < 8; ++bit) {
     if (((differ >> bit) & 1) == 0) continue;
@@ -101,15 +98,18 @@ void Count_Differences(int64_t ByteIndex, uint8_t Mask, Long& BitsExtra, Long& B
 
 void CompareBitmaps(Long& Excess, Long& Unmarked) {
   if (MftBitmapLengths.UBound() >= 1) {
+    // The scan claimed these runs already, as an attribute of record 0
+    // (Mark_Attributes); claiming them again finds them owned, which is
+    // their own owner and no cross-link, so the answer is not used here.
     Mark_Segments_Used(MftBitmapLengths, MftBitmapLcns);
     Mark_Segments(MftBitmapLengths, MftBitmapLcns, RecordInfo{}, true);
   }
   const int64_t total = VolumeClusters();
   const int64_t bytes = (total + 7) / 8;
-  const ByteArray& volume = VolumeSession.VolumeBitmap;
+  const ByteArray& volume = Allocation.VolumeBitmap;
   for (int64_t k = 0; k < bytes; ++k) {
     const uint8_t mask = VolumeBits(k, total);
-    if (((volume(k) ^ ComputedBitmap(k)) & mask) == 0) continue;
+    if (((volume(k) ^ Allocation.ComputedBitmap(k)) & mask) == 0) continue;
     Paint_Cluster(Long(8 * k), kColorMarked);
     Count_Differences(k, mask, Excess, Unmarked);
   }
@@ -162,14 +162,14 @@ void Bitmap_Vs_Bitmapx(Long& Excess, Long& Unmarked) {
 void Checking_Bitmaps() {
   Long excess, unmarked;
   Bitmap_Vs_Bitmapx(excess, unmarked);
-  if (!ErrorsCounted() && ErrorState.Failed == 0) {
+  if (!AnyErrorCounted() && ErrorState.Failed == 0) {
     if (excess != 0 && VolumeSession.SharedMode == 0) ReportLine("Bitmap: excess=" + Str(excess));
     if (unmarked != 0) {
       ReportError("Bitmap: unmarked=" + Str(unmarked));
       ErrorState.ErrorCount = 1;
     }
   }
-  if (ErrorsCounted()) {
+  if (AnyErrorCounted()) {
     ErrorState.Failed = kTrue;
     ErrorState.RecordFault = kTrue;
   }
@@ -186,7 +186,7 @@ void ActiveBitmap_Vs_ActiveBitmapx() {
 namespace {
 
 bool WriteBitmap(Long Block, Long Top) {
-  const VolumeSessionData& s = VolumeSession;
+  const AllocationStateData& a = Allocation;
   if (Top <= Block) return true;  // nothing changed
   const int64_t first = Block / kClustersPerBitmapSector;
   const int64_t count = (int64_t{Top.Value()} - 1) / kClustersPerBitmapSector - first + 1;
@@ -194,17 +194,18 @@ bool WriteBitmap(Long Block, Long Top) {
   const int64_t bytes = count * kSectorSize;
   // The run read at load time is the $Bitmap file's only run; never write
   // outside it.
-  if (!MayWrite() || BitmapSector <= 0 || Block < 0 ||
-      from + bytes > static_cast<int64_t>(s.VolumeBitmap.size())) {
+  if (!MayWrite() || a.BitmapSector <= 0 || Block < 0 ||
+      from + bytes > static_cast<int64_t>(a.VolumeBitmap.size())) {
     Write_Refused("Save_BitMap");
     return false;
   }
   if (Refused_If_Not_Clean("Save_BitMap")) return false;
-  const Bytes data(s.VolumeBitmap.data() + from, static_cast<size_t>(bytes));
-  if (!Raw_Write(BitmapSector + Long(first), data)) {
+  const Bytes data(a.VolumeBitmap.data() + from, static_cast<size_t>(bytes));
+  if (!Raw_Write(a.BitmapSector + Long(first), data)) {
     Write_Failed("Save_BitMap");
     return false;
   }
+  Bitmap_Saved(Block, Top);
   return true;
 }
 

@@ -2,10 +2,9 @@
 // and the two write-backs of an exclusively locked NTFS volume (bitmap
 // sectors and one FILE record).
 //
-// State used here lives elsewhere: VolumeSession.VolumeBitmap and the MFT
-// zone and allocation bounds (volume/session.h); ComputedBitmap, the
-// free-segment table and the procedures that build and mark them
-// (alloc/); MftBitmap and SeenRecords (ntfs/mft.h).
+// State used here lives elsewhere: the volume and computed bitmaps, the MFT
+// zone, BitmapSector and the procedures that load and mark them are the
+// allocation layer's (alloc/); MftBitmap and SeenRecords (ntfs/mft.h).
 #pragma once
 
 #include "alloc/cluster_bitmaps.h"
@@ -15,10 +14,6 @@
 
 namespace vr {
 
-// First sector of the $Bitmap file's single run (first cluster x
-// SectorsPerCluster); set by the scan when it decodes record 6 on a locked
-// volume, 0 when unknown. Save_BitMap writes nothing while it is 0.
-extern Long BitmapSector;
 // For the bits of byte ByteIndex where VolumeBitmap and ComputedBitmap
 // differ: BitsExtra += 1 for a bit set in the volume bitmap only (allocated,
 // owned by no decoded file), BitsLess += 1 for one set in the computed bitmap
@@ -45,7 +40,7 @@ void ActiveBitmap_Vs_ActiveBitmapx();
 // the $Bitmap run (one sector per 4096 clusters). Only on a volume held
 // exclusively and locked, with BitmapSector known. False when nothing or
 // not everything was written; a failed write records "Error writing drive"
-// and stops the run.
+// and stops the run. A write that covered the changed range empties it.
 bool Save_BitMap(Long Block, Long Top);
 // Writes File_Buf (SectorsPerFileRecord sectors, update sequence applied,
 // i.e. as it lies on the disk) at the place of record RecordNumber in the MFT,

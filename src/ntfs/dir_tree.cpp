@@ -5,7 +5,6 @@
 
 #include "map/mark_segments.h"
 #include "ntfs/file_record.h"
-#include "optimise/file_table.h"
 #include "ntfs/index_block.h"
 #include "ntfs/mft.h"
 #include "ntfs/ntfs_scan.h"
@@ -14,6 +13,7 @@
 #include "ntfs/run_list.h"
 #include "runtime/format.h"
 #include "volume/error_state.h"
+#include "volume/file_table.h"
 #include "volume/report.h"
 #include "volume/session.h"
 #include "volume/ui.h"
@@ -28,7 +28,7 @@ constexpr int kSubNode = 0x01;
 constexpr int kLastEntry = 0x02;
 constexpr int64_t kMaxBlockOffset = 32759;
 
-bool Stopped() { return ErrorState.Failed != 0 || (ErrorState.ErrorCount & kErrorCountMask) != 0; }
+bool Stopped() { return ErrorState.Failed != 0 || AnyErrorCounted(); }
 
 // Whether the attribute at At of a FILE record is named "$I30".
 bool Named_I30(Bytes b, int64_t At) {

@@ -29,9 +29,8 @@ constexpr int64_t kMaxAttributeLength = 0x8000;
 // Records from here on are the users'; the reserved ones below may be free.
 constexpr int64_t kFirstCheckedInUse = 16;
 
-bool PendingMark() { return (ErrorState.ErrorCount & kAlignmentMark) != 0; }
-void ClearMark() { ErrorState.ErrorCount = ErrorState.ErrorCount - kAlignmentMark; }
-bool ErrorsCounted() { return (ErrorState.ErrorCount & kErrorCountMask) != 0; }
+bool PendingMark() { return ErrorState.AlignmentMark != 0; }
+void ClearMark() { ErrorState.AlignmentMark = 0; }
 
 // The header fields the attribute walk and the fixup rely on, against the
 // record size: the update sequence (one number per sector plus one, inside
@@ -162,7 +161,7 @@ bool WalkRecord(Long RecordNumber, VbArray<Long>& Lengths, VbArray<Long>& Lcns, 
           Do_20h_Hook(RecordNumber, Buffer, pos, Lengths, Lcns, Info, count);
           listGathered = true;
         }
-        if (ErrorsCounted()) return true;
+        if (AnyErrorCounted()) return true;
         break;
 
       case kFileName:
@@ -249,7 +248,7 @@ bool WalkRecord(Long RecordNumber, VbArray<Long>& Lengths, VbArray<Long>& Lcns, 
 
       default: break;
     }
-    if (ErrorsCounted()) break;
+    if (AnyErrorCounted()) break;
     pos = end;
   }
   return true;
@@ -281,7 +280,7 @@ void Decode_FILE_Record(Long RecordNumber, VbArray<Long>& Lengths, VbArray<Long>
     if (RecordNumber == 0 && Info.Name.empty()) Info.Name = "$MFT";
     if (PendingMark()) {
       ClearMark();
-      if (!(RecordNumber == 8 && !ErrorsCounted())) {
+      if (!(RecordNumber == 8 && !AnyErrorCounted())) {
         ErrorState.RecordFault = kTrue;
         ErrorState.ErrorText = "Seg " + Str(RecordNumber) + Info.Name;
       }

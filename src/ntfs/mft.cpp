@@ -5,10 +5,10 @@
 
 #include "ntfs/attribute_types.h"
 #include "ntfs/file_record.h"
-#include "optimise/fs_control.h"
 #include "runtime/format.h"
 #include "volume/block_cache.h"
 #include "volume/error_state.h"
+#include "volume/fs_control.h"
 #include "volume/session.h"
 #include "volume/shared_state.h"
 
@@ -255,7 +255,7 @@ void Load_MFT_Bitmap() {
 }
 
 bool Load_Mft() {
-  const auto errors = [] { return (ErrorState.ErrorCount & 0x3FFF) != 0; };
+  const auto errors = [] { return AnyErrorCounted(); };
   MftBitmap.ReDim(0);
   MftBitmap(0) = 0xFF;  // records 0..7 count as in use while record 0 is read
   SeenRecords.ReDim(0);

@@ -7,10 +7,10 @@
 #include <string>
 
 #include "ntfs/attribute_list.h"
-#include "ntfs/record_info.h"
 #include "runtime/bytes.h"
 #include "runtime/checked.h"
 #include "runtime/vb_array.h"
+#include "volume/record_info.h"
 
 namespace vr {
 

@@ -3,6 +3,8 @@
 // (every record in use), their summaries, and the closing step.
 #include <cctype>
 
+#include "alloc/allocation_state.h"
+#include "alloc/volume_bitmap.h"
 #include "map/legend.h"
 #include "map/map_colors.h"
 #include "map/mark_segments.h"
@@ -14,11 +16,11 @@
 #include "ntfs/ntfs_scan_internal.h"
 #include "ntfs/owned_clusters.h"
 #include "ntfs/run_list.h"
-#include "optimise/file_table.h"
-#include "optimise/fs_control.h"
 #include "platform/nt.h"
 #include "runtime/format.h"
 #include "volume/error_state.h"
+#include "volume/file_table.h"
+#include "volume/fs_control.h"
 #include "volume/report.h"
 #include "volume/session.h"
 #include "volume/shared_state.h"
@@ -31,7 +33,7 @@ namespace {
 
 NtfsMapPort* g_window = nullptr;
 
-bool HasErrors() { return (ErrorState.ErrorCount & kErrorCountMask) != 0; }
+bool HasErrors() { return AnyErrorCounted(); }
 bool Stopped() { return ErrorState.Failed != 0 || HasErrors(); }
 
 std::string Upper(std::string s) {
@@ -55,17 +57,12 @@ double Elapsed(double Start) {
 bool Locate_Bitmap() {
   g_bitmapLengths.ReDim(0);
   g_bitmapLcns.ReDim(0);
-  BitmapSector = 0;
   if (VolumeSession.SharedMode != 0) return true;
   ByteArray buffer(0);
   RecordInfo info{};
   Decode_FILE(VolumeSession.VolumeHandle, 6, g_bitmapLengths, g_bitmapLcns, buffer, info);
   if (HasErrors()) return false;
-  if (g_bitmapLengths.UBound() == 1) {
-    if (VolumeSession.NotLocked == 0)
-      BitmapSector = g_bitmapLcns(1) * VolumeSession.SectorsPerCluster;
-    return true;
-  }
+  if (g_bitmapLengths.UBound() == 1) return true;
   if (VolumeSession.Locked != 0) {
     nt::DWORD returned = 0;
     nt::DeviceIoControl(VolumeSession.VolumeHandle, nt::FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0,
@@ -82,11 +79,7 @@ bool Locate_Bitmap() {
 bool Load_Volume_Bitmap(bool First) {
   Load_Bitmap(g_bitmapLengths, g_bitmapLcns);
   if (HasErrors()) return false;
-  if (First) {
-    ComputedBitmap.ReDim(VolumeSession.VolumeBitmap.UBound());
-  } else if (ComputedBitmap.UBound() != VolumeSession.VolumeBitmap.UBound()) {
-    ComputedBitmap.ReDimPreserve(VolumeSession.VolumeBitmap.UBound());
-  }
+  Size_Computed_Bitmap(!First);
   return true;
 }
 
@@ -127,8 +120,7 @@ void Finish_Map() {
   main.SetVisible(Control::PicHistoE, false);
   const bool stopped = ErrorState.Failed != 0 && !g_refused;
   if (stopped) Report_Stop();
-  VolumeSession.VolumeBitmap.ReDim(0);
-  ComputedBitmap.ReDim(0);
+  Free_Bitmaps();
   FileNames.ReDim(0);
   FileFlags.ReDim(0);
   FragmentState.ReDim(0);
@@ -164,11 +156,9 @@ void Show_Counts() {
 }
 
 void Show_Mft_Free() {
-  if (VolumeSession.IsNtfs == 0) {
-    MftZoneFree = 0;
-    return;
-  }
-  ReportSize("MFT free space=", Mft_Zone_Free() * VolumeSession.SectorsPerCluster);
+  const Long free = Mft_Zone_Free();  // 0 off NTFS
+  if (VolumeSession.IsNtfs == 0) return;
+  ReportSize("MFT free space=", free * VolumeSession.SectorsPerCluster);
 }
 
 void Trace_Dir_Tree() {
@@ -177,8 +167,7 @@ void Trace_Dir_Tree() {
   if (!Load_Mft()) return;
   RecordCount = Mft_Record_Count();
 
-  s.AllocationFloor = s.TotalSectors / s.SectorsPerCluster / 8;
-  s.AllocationReserveEnd = s.AllocationFloor + Long(50000) / s.SectorsPerCluster;
+  Set_Allocation_Floor(true);
   if (!Get_MFT_Zone() || HasErrors()) return;
 
   Create_File_Table();
@@ -234,8 +223,7 @@ void Trace_Dir_Tree() {
 void ViewFast() {
   VolumeSessionData& s = VolumeSession;
   Draw_Legend_NTFS();
-  s.AllocationFloor = s.TotalSectors / s.SectorsPerCluster / 8;
-  s.AllocationReserveEnd = s.AllocationFloor + Long(50000) / s.SectorsPerCluster;
+  Set_Allocation_Floor(true);
   if (!Get_MFT_Zone() || HasErrors()) return;
   if (!Load_Mft()) return;
   RecordCount = Mft_Record_Count();
@@ -334,8 +322,7 @@ void FormLoad(NtfsMapPort& Window) {
       // A FAT volume in use handed over for optimisation through the file
       // system; the optimiser is not part of this build.
       FirstUserRecord = 1;
-      VolumeSession.AllocationFloor = 0;
-      VolumeSession.AllocationReserveEnd = 0;
+      Set_Allocation_Floor(false);
       if (Get_MFT_Zone()) {
         Load_Bitmap(g_bitmapLengths, g_bitmapLcns);
         if (!HasErrors()) {

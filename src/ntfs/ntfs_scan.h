@@ -7,10 +7,10 @@
 #include <set>
 #include <string>
 
-#include "ntfs/record_info.h"
 #include "runtime/bytes.h"
 #include "runtime/checked.h"
 #include "runtime/vb_array.h"
+#include "volume/record_info.h"
 #include "volume/ui.h"
 
 namespace vr {

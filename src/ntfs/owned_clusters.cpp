@@ -28,8 +28,6 @@ constexpr int64_t kMaxAttributeLength = 0x8000;
 constexpr int kListEntryHeader = 0x1A;
 constexpr uint32_t kFileSignature = 0x454C4946u;  // "FILE"
 
-bool ErrorsCounted() { return (ErrorState.ErrorCount & kErrorCountMask) != 0; }
-
 // The attributes whose runs the record decoder (or the attribute list it
 // follows) collects as the file's segments or its security descriptor.
 bool Collected(Bytes b, int64_t pos, bool base) {
@@ -57,9 +55,8 @@ class Owner {
     Decode_Segments(n, b, Long(pos + U16(b, pos + 0x20)), Long(end), lengths, lcns, clusters,
                     sparse);
     // Compression-unit alignment is the decoder's check of the file's data.
-    if ((ErrorState.ErrorCount & kAlignmentMark) != 0)
-      ErrorState.ErrorCount = ErrorState.ErrorCount - kAlignmentMark;
-    if (ErrorsCounted()) return Fail();
+    ErrorState.AlignmentMark = 0;
+    if (AnyErrorCounted()) return Fail();
     lengths.ReDimPreserve(n);
     lcns.ReDimPreserve(n);
     return Claim_Segments(record_, lengths, lcns, info_, unmovable_);
@@ -110,7 +107,7 @@ class Owner {
     } else {
       VbArray<Long> runLengths, runLcns;
       Load_20h_Data(b, Long(pos), loaded, runLengths, runLcns);
-      if (ErrorsCounted() || ErrorState.ReadFault != 0) return Fail();
+      if (AnyErrorCounted() || ErrorState.ReadFault != 0) return Fail();
       list = loaded.Span();
       start = 0;
       end = std::min<int64_t>(U32(b, pos + 0x30), static_cast<int64_t>(loaded.size()));

@@ -10,9 +10,9 @@
 
 #include <string>
 
-#include "ntfs/record_info.h"
 #include "runtime/checked.h"
 #include "runtime/vb_array.h"
+#include "volume/record_info.h"
 
 namespace vr {
 

@@ -66,8 +66,7 @@ Integer Decode_Segments(Integer& Count, Bytes Buffer, Long Start, Long End, VbAr
         continue;
       }
       if (RunKinds == 3) {
-        if ((RunVcn & 15) != 0)
-          ErrorState.ErrorCount = ErrorState.ErrorCount | Integer(kAlignmentMark);
+        if ((RunVcn & 15) != 0) ErrorState.AlignmentMark = kTrue;
         RunKinds = 0;
       }
       RunKinds = RunKinds | 1;
@@ -90,7 +89,7 @@ Integer Decode_Segments(Integer& Count, Bytes Buffer, Long Start, Long End, VbAr
       }
       pos = pos + 1 + L + F;
     }
-    if (lastHeader != 0 && (ErrorState.ErrorCount & kErrorCountMask) == 0 && ErrorState.Failed == 0)
+    if (lastHeader != 0 && !AnyErrorCounted() && ErrorState.Failed == 0)
       Rec_Error("SegNoEnd", Buffer);
   } catch (const RunError& e) {
     ErrorState.ErrorText = e.Description();

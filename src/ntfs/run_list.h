@@ -17,11 +17,6 @@ namespace vr {
 extern Long RunVcn;       // clusters decoded so far (located and sparse runs)
 extern Integer RunKinds;  // 1: a located run seen, 2: a sparse run seen
 
-// The pending mark for a compression unit that does not start on a
-// 16-cluster boundary; it shares the word of ErrorState.ErrorCount.
-constexpr int kAlignmentMark = 0x4000;
-constexpr int kErrorCountMask = 0x3FFF;
-
 // Decodes the run list at Buffer[Start] that must end before End, appending
 // segments after the Count already present; returns the new count (also left
 // in Count). Clusters and Sparse receive the clusters of located and sparse

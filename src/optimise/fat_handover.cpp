@@ -2,7 +2,7 @@
 
 #include "fat/fat_chain.h"
 #include "fat/fat_file_table.h"
-#include "optimise/file_table.h"
+#include "volume/file_table.h"
 
 namespace vr {
 

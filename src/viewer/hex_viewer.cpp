@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "alloc/volume_bitmap.h"
 #include "ntfs/file_record.h"
-#include "optimise/fs_control.h"
 #include "ntfs/index_block.h"
 #include "ntfs/mft.h"
 #include "runtime/format.h"
@@ -57,9 +57,9 @@ void HexViewer::Load_Ntfs() {
   // decoding errors only.
   const ErrorStateData before = ErrorState;
   Decode_FILE(VolumeSession.VolumeHandle, 6, lengths, lcns, buffer, info);
-  if ((ErrorState.ErrorCount & 0x3FFF) == 0) Load_Bitmap(lengths, lcns);
-  if ((ErrorState.ErrorCount & 0x3FFF) != 0) {
-    VolumeSession.VolumeBitmap.ReDim(-1);
+  if (!AnyErrorCounted()) Load_Bitmap(lengths, lcns);
+  if (AnyErrorCounted()) {
+    Forget_Volume_Bitmap();
     ErrorState = before;
   }
   info = RecordInfo{};
@@ -260,7 +260,7 @@ void HexViewer::Show_Indx() {
     RecordInfo info{};
     const ErrorStateData before = ErrorState;
     Decode_FILE(VolumeSession.VolumeHandle, currentRecord_, lengths, lcns, buffer, info);
-    const bool failed = (ErrorState.ErrorCount & 0x3FFF) != 0;
+    const bool failed = AnyErrorCounted();
     ErrorState = before;
     if (failed || info.IsDirectory == 0 || lengths.UBound() < 1) {
       port_.Beep();  // not a folder, or one without index blocks

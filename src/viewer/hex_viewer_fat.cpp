@@ -66,7 +66,7 @@ void HexViewer::Open_Dir(Long Cluster) {
   const ErrorStateData before = ErrorState;
   ErrorState.ErrorCount = 0;
   const Long clusters = FAT_Chain(Cluster, lengths, starts);
-  const bool failed = (ErrorState.ErrorCount & 0x3FFF) != 0;
+  const bool failed = AnyErrorCounted();
   ErrorState = before;
   if (failed || clusters <= 0) {
     port_.Beep();  // a damaged chain: nothing to show

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "alloc/allocation_state.h"
 #include "ntfs/attribute_types.h"
 #include "ntfs/file_record.h"
 #include "ntfs/mft.h"
@@ -116,7 +117,7 @@ bool Walk_Matches(FindKind kind, const FindArgs& args, Bytes b) {
 // Some segment covers a cluster the volume bitmap shows as free (or a
 // cluster beyond it).
 bool Covers_Free(const VbArray<Long>& lengths, const VbArray<Long>& lcns) {
-  const ByteArray& bitmap = VolumeSession.VolumeBitmap;
+  const ByteArray& bitmap = Allocation.VolumeBitmap;
   if (bitmap.empty()) return false;  // the bitmap could not be loaded
   for (int64_t i = 1; i <= lengths.UBound() && i <= lcns.UBound(); ++i) {
     const int64_t first = lcns(i).Value();
@@ -136,7 +137,7 @@ bool Decode_Matches(FindKind kind, Long record) {
   VbArray<Long> lengths(0), lcns(0);
   RecordInfo info{};
   Decode_FILE(VolumeSession.VolumeHandle, record, lengths, lcns, buffer, info);
-  const bool decodeError = (ErrorState.ErrorCount & 0x3FFF) != 0;
+  const bool decodeError = AnyErrorCounted();
   const bool readFault = ErrorState.ReadFault != 0 && before.ReadFault == 0;
   if (readFault) return false;  // stays recorded: the search ends
   ErrorState = before;

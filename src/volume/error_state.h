@@ -13,8 +13,11 @@ namespace vr {
 struct ErrorStateData {
   std::string ErrorText;   // shown after "Err="
   std::string ErrorWhere;  // shown after "Source="
-  Integer ErrorCount;      // bit 0x4000: pending unaligned compression-unit mark
-  Integer Failed;          // -1 stops the current scan or pass
+  Integer ErrorCount;      // number of errors recorded
+  // -1: the run decoder met a compression unit that is not aligned; the
+  // record decoder turns it into its error (or drops it) and clears it.
+  Integer AlignmentMark;
+  Integer Failed;  // -1 stops the current scan or pass
   Integer RecordFault;
   Integer ReadFault;
   Integer InternalFault;
@@ -24,6 +27,9 @@ struct ErrorStateData {
 extern ErrorStateData ErrorState;
 
 void ResetErrorState();
+
+// Some error is counted (the alignment mark is no error yet).
+inline bool AnyErrorCounted() { return ErrorState.ErrorCount != 0; }
 
 // Each sets Failed = -1 and adds 1 to ErrorCount (16-bit, checked).
 void Read_Error();                                      // "Error reading drive", ReadFault

@@ -86,7 +86,7 @@ void Show_Esc_Prompt() {
 }
 
 void Report_Stop() {
-  if ((ErrorState.ErrorCount & 0x3FFF) != 0)
+  if (AnyErrorCounted())
     ReportError("Error stop");
   else
     ReportNote("User stop");

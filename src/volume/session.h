@@ -41,16 +41,6 @@ struct VolumeSessionData {
   Integer SystemSectors;
   Long RecordsRead;
   Long IndexBlocksRead;
-  // The volume bitmap and the MFT zone as the file system reports them, and
-  // the bounds of NTFS allocations.
-  ByteArray VolumeBitmap;
-  Long VolumeBitmapBytes;
-  Long MftZoneStart;
-  Long MftZoneLength;
-  Long MftZoneFirstByte;
-  Long MftZoneLastByte;
-  Long AllocationFloor;
-  Long AllocationReserveEnd;
 };
 
 extern VolumeSessionData VolumeSession;

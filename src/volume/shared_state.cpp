@@ -13,7 +13,8 @@ Integer DefragHugeFiles = 0;
 Integer PackHugeFiles = 0;
 Long HugeFileClusters;
 Long BigFileClusters;
-Integer BoxSize = 4, BoxPitch = 5, BoxColumns = 75, BoxRows = 47, BoxCount = 3525;
+Integer BoxSize = kBoxSize, BoxPitch = kBoxPitch, BoxColumns = kBoxColumns, BoxRows = kBoxRows,
+        BoxCount = kBoxCount;
 Integer StatusColumn = 160;
 Long MapLeftOffset, MapTopOffset;
 Integer BitMask[8] = {1, 2, 4, 8, 16, 32, 64, 128};

@@ -25,7 +25,10 @@ extern Integer PackHugeFiles;
 extern Long HugeFileClusters;  // 25 MB in clusters
 extern Long BigFileClusters;   // 512 KB in clusters
 
-// Map grid, set at start-up.
+// Map grid, set at start-up; these are its values before Form_Load (4-pixel
+// boxes 5 pixels apart, 75 x 47 of them).
+constexpr int kBoxSize = 4, kBoxPitch = 5, kBoxColumns = 75, kBoxRows = 47;
+constexpr int kBoxCount = kBoxColumns * kBoxRows;
 extern Integer BoxSize, BoxPitch, BoxColumns, BoxRows, BoxCount;
 extern Integer StatusColumn;
 extern Long MapLeftOffset, MapTopOffset;

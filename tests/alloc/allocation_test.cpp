@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "alloc/allocation_state.h"
 #include "alloc/cluster_bitmaps.h"
 #include "alloc/cluster_claims.h"
 #include "alloc/free_segments.h"
@@ -16,6 +17,10 @@
 #include "volume/session.h"
 
 namespace vr {
+
+// The allocation state (the fixture below takes its name).
+AllocationStateData& Alloc() { return Allocation; }
+
 namespace {
 
 using Runs = std::vector<std::pair<int64_t, int64_t>>;  // (start, length)
@@ -23,32 +28,27 @@ using Runs = std::vector<std::pair<int64_t, int64_t>>;  // (start, length)
 class Allocation : public testing::Test {
  protected:
   void SetUp() override {
-    VolumeSession = VolumeSessionData{};
+    Reset_Volume_State();
     VolumeSession.IsNtfs = -1;
     Table({});
-    Clear_Delayed();
   }
-  void TearDown() override {
-    Table({});
-    Clear_Delayed();
-    ComputedBitmap.ReDim(0);
-    VolumeSession = VolumeSessionData{};
-  }
+  void TearDown() override { Reset_Volume_State(); }
   // The table holds exactly `runs`, with no spare room.
   static void Table(const Runs& runs) {
     const int64_t n = static_cast<int64_t>(runs.size());
-    FreeStarts.ReDim(n);
-    FreeLengths.ReDim(n);
+    Alloc().FreeStarts.ReDim(n);
+    Alloc().FreeLengths.ReDim(n);
     for (int64_t i = 1; i <= n; ++i) {
-      FreeStarts(i) = Long(runs[i - 1].first);
-      FreeLengths(i) = Long(runs[i - 1].second);
+      Alloc().FreeStarts(i) = Long(runs[i - 1].first);
+      Alloc().FreeLengths(i) = Long(runs[i - 1].second);
     }
-    FreeCount = Long(n);
-    FreeCursor = 0;
+    Alloc().FreeCount = Long(n);
+    Alloc().FreeCursor = 0;
   }
   static Runs Listed() {
     Runs out;
-    for (int64_t i = 1; i <= FreeCount; ++i) out.emplace_back(FreeStarts(i), FreeLengths(i));
+    for (int64_t i = 1; i <= Alloc().FreeCount; ++i)
+      out.emplace_back(Alloc().FreeStarts(i), Alloc().FreeLengths(i));
     return out;
   }
 };
@@ -65,9 +65,9 @@ TEST_F(Allocation, FreeRunExtendsJoinsOrInsertsInOrder) {
   Free_Run(70, 3);
   Free_Run(40, 2);
   EXPECT_EQ(Listed(), (Runs{{1, 2}, {10, 25}, {40, 2}, {45, 10}, {70, 3}}));
-  EXPECT_GE(FreeStarts.UBound(), 103);
+  EXPECT_GE(Alloc().FreeStarts.UBound(), 103);
   Free_Run(80, 0);  // nothing
-  EXPECT_EQ(FreeCount, 5);
+  EXPECT_EQ(Alloc().FreeCount, 5);
 }
 
 // Disjoint runs freed in any order from an empty table give the table of
@@ -108,7 +108,7 @@ TEST_F(Allocation, TakingFromASegmentAndSplittingAtTheFloor) {
   TakeFromSegment(1, 140, 10);  // from its end part: only the length shrinks
   EXPECT_EQ(Listed(), (Runs{{120, 20}}));
 
-  VolumeSession.AllocationFloor = 1000;
+  Alloc().AllocationFloor = 1000;
   const FloorSplit across = SplitAtFloor(990, 30);
   ASSERT_EQ(across.parts, 2);
   EXPECT_EQ(across.starts[0], 990);
@@ -124,8 +124,8 @@ TEST_F(Allocation, TakingFromASegmentAndSplittingAtTheFloor) {
 }
 
 TEST_F(Allocation, MftZoneIsAReservationCutOutOfReleasedRuns) {
-  VolumeSession.MftZoneStart = 1000;
-  VolumeSession.MftZoneLength = 200;  // clusters 1000 .. 1199
+  Alloc().MftZoneStart = 1000;
+  Alloc().MftZoneLength = 200;  // clusters 1000 .. 1199
   EXPECT_FALSE(In_Mft_Zone(999));
   EXPECT_TRUE(In_Mft_Zone(1000));
   EXPECT_TRUE(In_Mft_Zone(1199));
@@ -149,8 +149,8 @@ TEST_F(Allocation, MftZoneIsAReservationCutOutOfReleasedRuns) {
 }
 
 TEST_F(Allocation, DelayedReleasesAreFreedOnlyWhenReleased) {
-  VolumeSession.MftZoneStart = 1000;
-  VolumeSession.MftZoneLength = 200;
+  Alloc().MftZoneStart = 1000;
+  Alloc().MftZoneLength = 200;
   Table({{500, 10}});
   Delay_Release(510, 20);
   Delay_Release(1150, 100);  // half in the zone
@@ -164,35 +164,35 @@ TEST_F(Allocation, DelayedReleasesAreFreedOnlyWhenReleased) {
 }
 
 TEST_F(Allocation, SegmentsOfARecordAreMarkedInTheComputedBitmap) {
-  ComputedBitmap.ReDim(15);  // 128 clusters
+  Alloc().ComputedBitmap.ReDim(15);  // 128 clusters
   VbArray<Long> lengths(2), lcns(2);
   lengths(1) = 16;
   lcns(1) = 5;
   lengths(2) = 3;
   lcns(2) = 100;
   Mark_Segments_Used(lengths, lcns);
-  EXPECT_EQ(ComputedBitmap(0), 0xE0);
-  EXPECT_EQ(ComputedBitmap(1), 0xFF);
-  EXPECT_EQ(ComputedBitmap(2), 0x1F);
-  EXPECT_EQ(ComputedBitmap(12), 0x70);
-  EXPECT_EQ(Count_Used(ComputedBitmap, 0, 128), 19);
+  EXPECT_EQ(Alloc().ComputedBitmap(0), 0xE0);
+  EXPECT_EQ(Alloc().ComputedBitmap(1), 0xFF);
+  EXPECT_EQ(Alloc().ComputedBitmap(2), 0x1F);
+  EXPECT_EQ(Alloc().ComputedBitmap(12), 0x70);
+  EXPECT_EQ(Count_Used(Alloc().ComputedBitmap, 0, 128), 19);
   // Claimed again: the first cluster claimed twice is the answer.
   EXPECT_EQ(Mark_Segments_Used(lengths, lcns), 5);
   // A segment past the bitmap is reported for the scan to record.
   lcns(2) = 126;
   EXPECT_EQ(Mark_Segments_Used(lengths, lcns), 5);
-  ComputedBitmap.ReDim(15);
+  Alloc().ComputedBitmap.ReDim(15);
   EXPECT_EQ(Mark_Segments_Used(lengths, lcns), kClaimOutside);
   // Shared, an unsized bitmap is left alone; a sized one still serves the
   // cross-link test, and a run beyond it is not reported.
   VolumeSession.SharedMode = -1;
-  ComputedBitmap.ReDim(0);
+  Alloc().ComputedBitmap.ReDim(0);
   lcns(2) = 100;
   EXPECT_EQ(Mark_Segments_Used(lengths, lcns), kClaimFree);
-  EXPECT_EQ(ComputedBitmap(0), 0);
-  ComputedBitmap.ReDim(15);
+  EXPECT_EQ(Alloc().ComputedBitmap(0), 0);
+  Alloc().ComputedBitmap.ReDim(15);
   EXPECT_EQ(Mark_Segments_Used(lengths, lcns), kClaimFree);
-  EXPECT_EQ(Count_Used(ComputedBitmap, 0, 128), 19);
+  EXPECT_EQ(Count_Used(Alloc().ComputedBitmap, 0, 128), 19);
   lcns(2) = 126;
   EXPECT_EQ(Mark_Segments_Used(lengths, lcns), 5);
 }

@@ -8,7 +8,7 @@
 #include "app/map_window.h"
 #include "app/scans.h"
 #include "fat/fat_scan_harness.h"
-#include "optimise/file_table.h"
+#include "volume/file_table.h"
 
 namespace vr {
 namespace {

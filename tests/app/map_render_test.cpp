@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "alloc/allocation_state.h"
 #include "app/qt/map_canvas_qt.h"
 #include "app/qt/qt_palette.h"
 #include "map/legend.h"
@@ -26,15 +27,8 @@ class MapRenderTest : public ::testing::Test {
  protected:
   void SetUp() override {
     TestApp();
-    BoxSize = 4;
-    BoxPitch = 5;
-    BoxColumns = 75;
-    BoxRows = 47;
-    BoxCount = 3525;
-    CheckedScan = -1;
-    DefragMode = -1;
+    Reset_Volume_State();
     LegendOnly = 0;
-    VolumeSession = VolumeSessionData{};
     VolumeSession.FileSystemName = "NTFS";
     VolumeSession.TotalClusters = 10000;
     ClustersPerBox = 10000 / 3525 + 1;

@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QImage>
 
+#include "alloc/free_segments.h"
 #include "app/charts/chart_canvas.h"
 #include "app/charts/size_chart.h"
 #include "app/map_picture.h"
@@ -14,7 +15,6 @@
 #include "qt_fixture.h"
 #include "support/volume_images.h"
 #include "volume/session.h"
-#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr::test {
@@ -53,11 +53,11 @@ TEST_F(QtChartsTest, GapsAreChartedInTheirPicture) {
   ASSERT_EQ(&ChartPicture(Control::PicHistoE), &picture->Chart());
   const Long spc = VolumeSession.SectorsPerCluster;
   VolumeSession.SectorsPerCluster = 1;
-  FreeLengths.ReDim(1);
-  FreeStarts.ReDim(1);
-  FreeLengths(1) = 1;
-  FreeCursor = 1;
-  FreeCount = 1;
+  Allocation.FreeLengths.ReDim(1);
+  Allocation.FreeStarts.ReDim(1);
+  Allocation.FreeLengths(1) = 1;
+  Allocation.FreeCursor = 1;
+  Allocation.FreeCount = 1;
   Show_Gaps();
   EXPECT_TRUE(window->IsVisible(Control::PicHistoE));
   // The one gap of 512 bytes is a full-height bar in the first class.
@@ -67,10 +67,10 @@ TEST_F(QtChartsTest, GapsAreChartedInTheirPicture) {
             QtColour(kLightBlue));
   EXPECT_EQ(QColor(drawn.pixel(l.BarLeft(1) + l.barWidth / 2, l.plotBottom - 2)),
             QtColour(kBrightWhite));
-  FreeLengths.ReDim(0);
-  FreeStarts.ReDim(0);
-  FreeCursor = 0;
-  FreeCount = 0;
+  Allocation.FreeLengths.ReDim(0);
+  Allocation.FreeStarts.ReDim(0);
+  Allocation.FreeCursor = 0;
+  Allocation.FreeCount = 0;
   VolumeSession.SectorsPerCluster = spc;
   Clear_Size_Buckets();
 }

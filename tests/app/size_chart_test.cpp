@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "alloc/free_segments.h"
 #include "recording_chart.h"
 #include "volume/recording_window.h"
 #include "volume/session.h"
-#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr::test {
@@ -198,10 +198,10 @@ class ShowGapsTest : public HistogramTest {
     SetChartPicture(Control::PicHistoE, previous);
     SetMainWindow(nullptr);
     VolumeSession.SectorsPerCluster = saved;
-    FreeLengths.ReDim(0);
-    FreeStarts.ReDim(0);
-    FreeCount = 0;
-    FreeCursor = 0;
+    Allocation.FreeLengths.ReDim(0);
+    Allocation.FreeStarts.ReDim(0);
+    Allocation.FreeCount = 0;
+    Allocation.FreeCursor = 0;
     HistogramTest::TearDown();
   }
   RecordingMainWindow window;
@@ -212,14 +212,14 @@ class ShowGapsTest : public HistogramTest {
 TEST_F(ShowGapsTest, CountsTheSegmentsNotYetConsumedByBytes) {
   VolumeSession.SectorsPerCluster = 4;
   const int32_t lengths[] = {0, 1, 0, 2048, 2097152, 1, 3};
-  FreeLengths.ReDim(6);
-  FreeStarts.ReDim(6);
+  Allocation.FreeLengths.ReDim(6);
+  Allocation.FreeStarts.ReDim(6);
   for (int i = 1; i <= 6; ++i) {
-    FreeLengths(i) = lengths[i];
-    FreeStarts(i) = 1000 * i;
+    Allocation.FreeLengths(i) = lengths[i];
+    Allocation.FreeStarts(i) = 1000 * i;
   }
-  FreeCursor = 2;
-  FreeCount = 5;
+  Allocation.FreeCursor = 2;
+  Allocation.FreeCount = 5;
   SizeBuckets(7) = 99;  // left over from an earlier chart
   Show_Gaps();
   // 0 bytes: skipped; 2048 clusters of 2 KB = 4 MB: class 13; 2^21

@@ -105,8 +105,8 @@ TEST_F(FatScanCounts, CheckedViewCountsAgreeWithManifestFsckAndPlainReader) {
     EXPECT_TRUE(r.Has("Small free Space=" +
                       SizeText(static_cast<int32_t>((chains.freeClusters - large) * spc))));
     EXPECT_TRUE(r.Has("Large free space=" + SizeText(static_cast<int32_t>(large * spc))));
-    EXPECT_EQ(FreeCount, static_cast<int32_t>(chains.freeRuns.size()));
-    EXPECT_EQ(FreeCursor, 1);
+    EXPECT_EQ(Allocation.FreeCount, static_cast<int32_t>(chains.freeRuns.size()));
+    EXPECT_EQ(Allocation.FreeCursor, 1);
 
     EXPECT_EQ(ErrorState.ErrorCount, 0) << ErrorState.ErrorText;
     EXPECT_EQ(ErrorState.Failed, 0);

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "alloc/allocation_state.h"
+#include "drivers/builtin_drivers.h"
 #include "fat/fat_file_table.h"
 #include "fat/fat_scan.h"
 #include "fat/fat_table.h"
@@ -22,7 +24,6 @@
 #include "map/recording_canvas.h"
 #include "map/swatches.h"
 #include "platform/block_device.h"
-#include "drivers/builtin_drivers.h"
 #include "platform/platform.h"
 #include "support/fat_fixtures.h"
 #include "volume/error_state.h"
@@ -112,7 +113,7 @@ inline ScanResult RunScan(std::vector<uint8_t> image, const ScanOptions& options
   ResetErrorState();
   auto device = std::make_shared<platform::MemoryDevice>(std::move(image), false);
   platform::MapMemoryDrive('f', device, options.busy);
-  VolumeSession = VolumeSessionData{};
+  Reset_Volume_State();
   VolumeSession.DriveName = "f:";
   VolumeSession.FileSystemName = "FAT";
   VolumeSession.VolumeHandle = Open_Lock_Drive("f:", kAccessReadWrite);
@@ -126,11 +127,6 @@ inline ScanResult RunScan(std::vector<uint8_t> image, const ScanOptions& options
 
   CheckedScan = options.checked;
   DefragMode = options.defrag;
-  BoxSize = 4;
-  BoxPitch = 5;
-  BoxColumns = 75;
-  BoxRows = 47;
-  BoxCount = 3525;
   StatusColumn = 160;
   BigFileClusters = Long(1024) / VolumeSession.SectorsPerCluster;
   ClustersPerBox = VolumeSession.TotalClusters / BoxCount + 1;

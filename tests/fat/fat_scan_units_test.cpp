@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "alloc/allocation_state.h"
+#include "alloc/free_segments.h"
 #include "fat/fat_file_table.h"
 #include "fat/fat_scan.h"
 #include "fat/fat_table.h"
 #include "map/map_colors.h"
 #include "volume/error_state.h"
 #include "volume/session.h"
-#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr::fat {
@@ -23,15 +24,13 @@ class FatScanUnits : public ::testing::Test {
  protected:
   // A table of `clusters` data clusters, all free; one cluster per box.
   void Table(Long clusters) {
-    ResetErrorState();
-    VolumeSession = VolumeSessionData{};
+    Reset_Volume_State();
     VolumeSession.TotalClusters = clusters;
     VolumeSession.SectorsPerCluster = 1;
     MaxCluster = clusters + 1;
     FatTable.ReDim(MaxCluster);
     FatTable(0) = 0xFFF8;
     FatTable(1) = 0xFFFF;
-    BoxCount = 3525;
     ClustersPerBox = clusters / BoxCount + 1;
     BoxColors.ReDim(clusters / ClustersPerBox + 1);
     BigFileClusters = 1024;
@@ -208,13 +207,13 @@ TEST_F(FatScanUnits, FreeSegmentsRunToTheLastCluster) {
   Chain({2, 3});
   Chain({50});
   FAT_FREE_Segs();
-  ASSERT_EQ(FreeCount, 2);
-  EXPECT_EQ(FreeCursor, 1);
-  EXPECT_EQ(FreeStarts.UBound(), 2);
-  EXPECT_EQ(FreeStarts(1), 4);
-  EXPECT_EQ(FreeLengths(1), 46);
-  EXPECT_EQ(FreeStarts(2), 51);
-  EXPECT_EQ(FreeLengths(2), 51);  // 51 .. MaxCluster (101)
+  ASSERT_EQ(Allocation.FreeCount, 2);
+  EXPECT_EQ(Allocation.FreeCursor, 1);
+  EXPECT_EQ(Allocation.FreeStarts.UBound(), 2);
+  EXPECT_EQ(Allocation.FreeStarts(1), 4);
+  EXPECT_EQ(Allocation.FreeLengths(1), 46);
+  EXPECT_EQ(Allocation.FreeStarts(2), 51);
+  EXPECT_EQ(Allocation.FreeLengths(2), 51);  // 51 .. MaxCluster (101)
   EXPECT_EQ(Fat_Total_Free(), 97);
   BigFileClusters = 50;
   EXPECT_EQ(Fat_Large_Free(), 51);
@@ -224,9 +223,9 @@ TEST_F(FatScanUnits, FreeSegmentsGrowPastTheirFirstRoom) {
   Table(24000);
   for (int32_t c = 2; c <= MaxCluster; c += 2) FatTable(c) = 0xFFFF;
   FAT_FREE_Segs();
-  EXPECT_EQ(FreeCount, 12000);
-  EXPECT_EQ(FreeStarts(12000), 24001);
-  EXPECT_EQ(FreeLengths(12000), 1);
+  EXPECT_EQ(Allocation.FreeCount, 12000);
+  EXPECT_EQ(Allocation.FreeStarts(12000), 24001);
+  EXPECT_EQ(Allocation.FreeLengths(12000), 1);
 }
 
 TEST_F(FatScanUnits, AFullVolumeHasNoFreeSegment) {
@@ -235,7 +234,7 @@ TEST_F(FatScanUnits, AFullVolumeHasNoFreeSegment) {
   for (int32_t c = 2; c <= 51; ++c) all.push_back(c);
   Chain(all);
   FAT_FREE_Segs();
-  EXPECT_EQ(FreeCount, 0);
+  EXPECT_EQ(Allocation.FreeCount, 0);
   EXPECT_EQ(Fat_Total_Free(), 0);
 }
 

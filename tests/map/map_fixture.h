@@ -7,14 +7,15 @@
 #include <utility>
 #include <vector>
 
+#include "alloc/allocation_state.h"
+#include "alloc/cluster_bitmaps.h"
+#include "alloc/free_segments.h"
 #include "map/legend.h"
 #include "map/map_canvas.h"
 #include "map/map_geometry.h"
 #include "map/recording_canvas.h"
 #include "map/swatches.h"
 #include "volume/session.h"
-#include "alloc/cluster_bitmaps.h"
-#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr::test {
@@ -22,18 +23,11 @@ namespace vr::test {
 class MapTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    BoxSize = 4;
-    BoxPitch = 5;
-    BoxColumns = 75;
-    BoxRows = 47;
-    BoxCount = 3525;
-    CheckedScan = -1;
-    DefragMode = -1;
+    Reset_Volume_State();
     BigFileClusters = 128;
-    VolumeSession = VolumeSessionData{};
     LegendOnly = 0;
     SetFree({});
-    ComputedBitmap.ReDim(0);
+    Allocation.ComputedBitmap.ReDim(0);
     Create_Swatches();
     canvas.Reset(MapWidth(), MapHeight());
     previous_ = SetPicMap(&canvas);
@@ -52,14 +46,14 @@ class MapTest : public ::testing::Test {
   }
   // Free segments 1..n (entry 0 empty); cursor as the NTFS build leaves it.
   static void SetFree(const std::vector<std::pair<Long, Long>>& segments, Long cursor = 0) {
-    FreeStarts.ReDim(static_cast<int64_t>(segments.size()));
-    FreeLengths.ReDim(static_cast<int64_t>(segments.size()));
+    Allocation.FreeStarts.ReDim(static_cast<int64_t>(segments.size()));
+    Allocation.FreeLengths.ReDim(static_cast<int64_t>(segments.size()));
     for (size_t i = 0; i < segments.size(); ++i) {
-      FreeStarts(static_cast<int64_t>(i) + 1) = segments[i].first;
-      FreeLengths(static_cast<int64_t>(i) + 1) = segments[i].second;
+      Allocation.FreeStarts(static_cast<int64_t>(i) + 1) = segments[i].first;
+      Allocation.FreeLengths(static_cast<int64_t>(i) + 1) = segments[i].second;
     }
-    FreeCount = static_cast<int32_t>(segments.size());
-    FreeCursor = cursor;
+    Allocation.FreeCount = static_cast<int32_t>(segments.size());
+    Allocation.FreeCursor = cursor;
   }
   // A 1-based segment list trimmed to its count.
   static std::pair<VbArray<Long>, VbArray<Long>> Segments(

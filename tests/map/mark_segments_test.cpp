@@ -18,14 +18,14 @@ class MarkSegmentsTest : public MapTest {
   void SetUp() override {
     MapTest::SetUp();
     SizeMap(1000);  // one cluster per box
-    ComputedBitmap.ReDim(1000 / 8);
+    Allocation.ComputedBitmap.ReDim(1000 / 8);
   }
   static RecordInfo File(Long clusters) {
     RecordInfo info;
     info.Clusters = clusters;
     return info;
   }
-  static bool Bit(Long c) { return (ComputedBitmap(c / 8) >> (c % 8)) & 1; }
+  static bool Bit(Long c) { return (Allocation.ComputedBitmap(c / 8) >> (c % 8)) & 1; }
   // What the scan does for each file: the allocation layer marks, the map
   // paints.
   static void PaintAndMark(const VbArray<Long>& lengths, const VbArray<Long>& lcns,
@@ -94,19 +94,19 @@ TEST_F(MarkSegmentsTest, FragmentsNeverCoverASysBox) {
 TEST_F(MarkSegmentsTest, BitsAcrossByteBoundaries) {
   auto [lengths, lcns] = Segments({{5, 16}});
   PaintAndMark(lengths, lcns, File(16), false);
-  EXPECT_EQ(ComputedBitmap(0), 0xE0);
-  EXPECT_EQ(ComputedBitmap(1), 0xFF);
-  EXPECT_EQ(ComputedBitmap(2), 0x1F);
-  EXPECT_EQ(ComputedBitmap(3), 0x00);
+  EXPECT_EQ(Allocation.ComputedBitmap(0), 0xE0);
+  EXPECT_EQ(Allocation.ComputedBitmap(1), 0xFF);
+  EXPECT_EQ(Allocation.ComputedBitmap(2), 0x1F);
+  EXPECT_EQ(Allocation.ComputedBitmap(3), 0x00);
 }
 
 TEST_F(MarkSegmentsTest, SharedModeLeavesAnUnsizedComputedBitmapAlone) {
   VolumeSession.SharedMode = -1;
-  ComputedBitmap.ReDim(0);
+  Allocation.ComputedBitmap.ReDim(0);
   auto [lengths, lcns] = Segments({{700, 4}, {800, 1}});
   EXPECT_EQ(Mark_Segments_Used(lengths, lcns), kClaimFree);
   Mark_Segments(lengths, lcns, File(5), false);
-  EXPECT_EQ(ComputedBitmap(0), 0);
+  EXPECT_EQ(Allocation.ComputedBitmap(0), 0);
   EXPECT_EQ(Stored(702), kColorFrag);
 }
 
@@ -114,7 +114,8 @@ TEST_F(MarkSegmentsTest, PaintingMarksNothing) {
   auto [lengths, lcns] = Segments({{5, 16}, {40, 3}});
   Mark_Segments(lengths, lcns, File(19), false);
   EXPECT_EQ(Stored(10), kColorFrag);
-  for (int64_t k = 0; k <= ComputedBitmap.UBound(); ++k) EXPECT_EQ(ComputedBitmap(k), 0) << k;
+  for (int64_t k = 0; k <= Allocation.ComputedBitmap.UBound(); ++k)
+    EXPECT_EQ(Allocation.ComputedBitmap(k), 0) << k;
 }
 
 // A cluster claimed twice is reported (the first such cluster), in shared
@@ -123,7 +124,7 @@ TEST_F(MarkSegmentsTest, ClustersClaimedTwiceAreReported) {
   for (const Integer shared : {Integer(0), Integer(-1)}) {
     SCOPED_TRACE(shared);
     VolumeSession.SharedMode = shared;
-    ComputedBitmap.ReDim(200);
+    Allocation.ComputedBitmap.ReDim(200);
     auto [l1, s1] = Segments({{20, 4}});
     EXPECT_EQ(Mark_Segments_Used(l1, s1), kClaimFree);
     auto [l2, s2] = Segments({{10, 12}, {30, 2}});
@@ -139,7 +140,7 @@ TEST_F(MarkSegmentsTest, RecordWithoutSegmentsPaintsNothing) {
   VbArray<Long> lengths(0), lcns(0);
   Mark_Segments(lengths, lcns, File(0), false);
   EXPECT_TRUE(canvas.blocks.empty());
-  EXPECT_EQ(ComputedBitmap(0), 0);
+  EXPECT_EQ(Allocation.ComputedBitmap(0), 0);
 }
 
 }  // namespace

@@ -28,11 +28,6 @@ class BitmapCheck : public ClusterMapTest {
   void SetUp() override {
     ClusterMapTest::SetUp();
     SetMainWindow(&window_);
-    BoxSize = 4;
-    BoxPitch = 5;
-    BoxColumns = 75;
-    BoxRows = 47;
-    BoxCount = 3525;
     Create_Swatches();
     canvas_.Reset(MapWidth(), MapHeight());
     previous_ = SetPicMap(&canvas_);
@@ -44,7 +39,7 @@ class BitmapCheck : public ClusterMapTest {
     SetMainWindow(nullptr);
     BoxColors.ReDim(0);
     ClustersPerBox = 1;
-    ComputedBitmap.ReDim(0);
+    Allocation.ComputedBitmap.ReDim(0);
     MftBitmapLengths.ReDim(0);
     MftBitmapLcns.ReDim(0);
     ClusterMapTest::TearDown();
@@ -58,13 +53,13 @@ class BitmapCheck : public ClusterMapTest {
     ClustersPerBox = Integer(clusters / BoxCount + 1);
     BoxColors.ReDim(clusters / ClustersPerBox + 1);
     for (int64_t b = 0; b <= BoxColors.UBound(); ++b) BoxColors(b) = kColorFile;
-    ComputedBitmap = VolumeSession.VolumeBitmap;
+    Allocation.ComputedBitmap = Allocation.VolumeBitmap;
   }
   static void SetComputed(int64_t c, bool on) {
     if (on) {
-      ComputedBitmap(c / 8) |= static_cast<uint8_t>(1u << (c % 8));
+      Allocation.ComputedBitmap(c / 8) |= static_cast<uint8_t>(1u << (c % 8));
     } else {
-      ComputedBitmap(c / 8) &= static_cast<uint8_t>(~(1u << (c % 8)));
+      Allocation.ComputedBitmap(c / 8) &= static_cast<uint8_t>(~(1u << (c % 8)));
     }
   }
   // Black blocks drawn at the box of cluster c.
@@ -88,9 +83,9 @@ class BitmapCheck : public ClusterMapTest {
 
 TEST_F(BitmapCheck, DifferencesCountsEachDifferingBitByItsSide) {
   Volume(64);
-  ComputedBitmap.ReDim(7);
-  VolumeSession.VolumeBitmap(3) = 0b10101100;
-  ComputedBitmap(3) = 0b01100101;
+  Allocation.ComputedBitmap.ReDim(7);
+  Allocation.VolumeBitmap(3) = 0b10101100;
+  Allocation.ComputedBitmap(3) = 0b01100101;
   Long extra = 5, less = 1;  // counts go on from where they are
   Differences(3, extra, less);
   EXPECT_EQ(extra, 5 + 2);  // bits 3 and 7: in use, owned by nothing
@@ -135,25 +130,25 @@ TEST_F(BitmapCheck, MftBitmapRunsAreOwnedAndPaintedFixed) {
   Bitmap_Vs_Bitmapx(excess, unmarked);
   EXPECT_EQ(excess, 0);
   EXPECT_EQ(unmarked, 0);
-  EXPECT_EQ(Count_Used(ComputedBitmap, 700, 16), 16);
+  EXPECT_EQ(Count_Used(Allocation.ComputedBitmap, 700, 16), 16);
   EXPECT_EQ(BoxColors(BoxOfCluster(700)), kColorFixed);
 }
 
 TEST_F(BitmapCheck, BitsBeyondTheLastClusterAreNotCompared) {
-  Agreeing(20003);                          // the last byte stands for three clusters
-  VolumeSession.VolumeBitmap(2500) = 0xFF;  // padding set, as NTFS keeps it
-  ComputedBitmap(2500) = 0x07;
+  Agreeing(20003);                       // the last byte stands for three clusters
+  Allocation.VolumeBitmap(2500) = 0xFF;  // padding set, as NTFS keeps it
+  Allocation.ComputedBitmap(2500) = 0x07;
   Long excess, unmarked;
   Bitmap_Vs_Bitmapx(excess, unmarked);
   EXPECT_EQ(excess, 0);
-  ComputedBitmap(2500) = 0x03;  // the last cluster itself still counts
+  Allocation.ComputedBitmap(2500) = 0x03;  // the last cluster itself still counts
   Bitmap_Vs_Bitmapx(excess, unmarked);
   EXPECT_EQ(excess, 1);
 }
 
 TEST_F(BitmapCheck, ComputedBitmapShorterThanTheVolumeIsARecordedError) {
   Agreeing(20000);
-  ComputedBitmap.ReDim(100);
+  Allocation.ComputedBitmap.ReDim(100);
   Long excess, unmarked;
   Bitmap_Vs_Bitmapx(excess, unmarked);
   EXPECT_EQ(ErrorState.ErrorText, "Subscript out of range");
@@ -239,31 +234,58 @@ TEST_F(MarkRuns, MarkUsedBeyondTheBitmapIsASubscriptError) {
 }
 
 TEST_F(MarkRuns, MarkRunTakesOnlyLocatedRunsInsideTheBitmap) {
-  ComputedBitmap.ReDim(127);  // 1024 clusters
-  Mark_Run(0, 10);            // not located
+  Allocation.ComputedBitmap.ReDim(127);  // 1024 clusters
+  Mark_Run(0, 10);                       // not located
   Mark_Run(-5, 10);
   Mark_Run(1020, 5);  // ends beyond the bitmap
-  EXPECT_EQ(Count_Used(ComputedBitmap, 0, 1024), 0);
+  EXPECT_EQ(Count_Used(Allocation.ComputedBitmap, 0, 1024), 0);
   Mark_Run(1020, 4);
   Mark_Run(17, 3);
-  EXPECT_EQ(Count_Used(ComputedBitmap, 0, 1024), 7);
-  EXPECT_EQ(Count_Used(ComputedBitmap, 17, 3), 3);
-  EXPECT_EQ(Count_Used(ComputedBitmap, 1020, 4), 4);
+  EXPECT_EQ(Count_Used(Allocation.ComputedBitmap, 0, 1024), 7);
+  EXPECT_EQ(Count_Used(Allocation.ComputedBitmap, 17, 3), 3);
+  EXPECT_EQ(Count_Used(Allocation.ComputedBitmap, 1020, 4), 4);
 }
 
 TEST_F(MarkRuns, MarkRunsTakesEverySegmentAndNothingInSharedMode) {
-  ComputedBitmap.ReDim(127);
+  Allocation.ComputedBitmap.ReDim(127);
   VbArray<Long> lengths(3), lcns(3);
   lengths(1) = 4, lcns(1) = 100;
   lengths(2) = 2, lcns(2) = 0;  // a bad-cluster entry without a place
   lengths(3) = 9, lcns(3) = 500;
   VolumeSession.SharedMode = -1;
   Mark_Runs(lengths, lcns);
-  EXPECT_EQ(Count_Used(ComputedBitmap, 0, 1024), 0);
+  EXPECT_EQ(Count_Used(Allocation.ComputedBitmap, 0, 1024), 0);
   VolumeSession.SharedMode = 0;
   Mark_Runs(lengths, lcns);
-  EXPECT_EQ(Count_Used(ComputedBitmap, 0, 1024), 13);
-  EXPECT_EQ(Count_Used(ComputedBitmap, 500, 9), 9);
+  EXPECT_EQ(Count_Used(Allocation.ComputedBitmap, 0, 1024), 13);
+  EXPECT_EQ(Count_Used(Allocation.ComputedBitmap, 500, 9), 9);
+}
+
+TEST_F(MarkRuns, MarkRunClaimsWithTheCrossLinkTest) {
+  Allocation.ComputedBitmap.ReDim(127);
+  EXPECT_EQ(Mark_Run(100, 20), kClaimFree);
+  // A second owner of clusters 105 .. 114: the first shared cluster is
+  // answered, and the run is marked all the same.
+  EXPECT_EQ(Mark_Run(105, 10), 105);
+  EXPECT_EQ(Mark_Run(118, 3), 118);  // 120 is new
+  EXPECT_EQ(Count_Used(Allocation.ComputedBitmap, 100, 20), 20);
+  EXPECT_EQ(Count_Used(Allocation.ComputedBitmap, 105, 5), 5);
+  // Runs left out (not located, past the bitmap) claim nothing.
+  EXPECT_EQ(Mark_Run(0, 200), kClaimFree);
+  EXPECT_EQ(Mark_Run(1020, 8), kClaimFree);
+  VbArray<Long> lengths(3), lcns(3);
+  lengths(1) = 4, lcns(1) = 300;
+  lengths(2) = 3, lcns(2) = 119;  // into the first run: its cluster 119
+  lengths(3) = 2, lcns(3) = 301;  // into this list's own first segment
+  EXPECT_EQ(Mark_Runs(lengths, lcns), 119);
+  EXPECT_EQ(Count_Used(Allocation.ComputedBitmap, 0, 1024), 21 + 4 + 1);  // 121 is new
+  lengths.ReDim(1), lcns.ReDim(1);
+  lengths(1) = 6, lcns(1) = 600;
+  EXPECT_EQ(Mark_Runs(lengths, lcns), kClaimFree);
+  // Shared, the computed bitmap is not kept: nothing is claimed or answered.
+  VolumeSession.SharedMode = -1;
+  EXPECT_EQ(Mark_Run(100, 20), kClaimFree);
+  VolumeSession.SharedMode = 0;
 }
 
 // --- Records in use that the walk never reached (shared volumes) ---------------------------

@@ -28,6 +28,7 @@ extern "C" {
 
 #include "alloc/cluster_claims.h"
 #include "alloc/reservations.h"
+#include "alloc/volume_bitmap.h"
 #include "cluster_map_test_support.h"
 #include "drivers/builtin_drivers.h"
 #include "map/map_canvas.h"
@@ -40,15 +41,16 @@ extern "C" {
 #include "ntfs/ntfs_geometry.h"
 #include "ntfs/owned_clusters.h"
 #include "ntfs_test_support.h"
-#include "optimise/fs_control.h"
 #include "platform/block_device.h"
 #include "platform/fs_driver.h"
 #include "platform/platform.h"
 #include "record_builder.h"
 #include "support/crash_replay.h"
 #include "support/ntfs_fixtures.h"
+#include "support/run_errors.h"
 #include "support/volume_images.h"
 #include "volume/clean_check.h"
+#include "volume/fs_control.h"
 #include "volume/recording_window.h"
 #include "volume/report.h"
 
@@ -191,10 +193,10 @@ class ClusterMapOnImage : public ClusterMapTest {
     SetMainWindow(nullptr);
     BoxColors.ReDim(0);
     ClustersPerBox = 1;
-    ComputedBitmap.ReDim(0);
+    Allocation.ComputedBitmap.ReDim(0);
     MftBitmapLengths.ReDim(0);
     MftBitmapLcns.ReDim(0);
-    BitmapSector = 0;
+    Allocation.BitmapSector = 0;
     ClusterMapTest::TearDown();
   }
 
@@ -218,24 +220,20 @@ class ClusterMapOnImage : public ClusterMapTest {
     ASSERT_EQ(VolumeSession.TotalClusters, lib_.clusters);
     BigFileClusters = 1024 / VolumeSession.SectorsPerCluster;
     ASSERT_TRUE(Load_Mft()) << ErrorState.ErrorText;
-    VolumeSession.AllocationFloor =
-        VolumeSession.TotalSectors / VolumeSession.SectorsPerCluster / 8;
+    Allocation.AllocationFloor = VolumeSession.TotalSectors / VolumeSession.SectorsPerCluster / 8;
     ASSERT_TRUE(Get_MFT_Zone()) << ErrorState.ErrorText;
     VbArray<Long> lengths, lcns;
     ByteArray buffer;
     RecordInfo info;
     Decode_FILE(VolumeSession.VolumeHandle, 6, lengths, lcns, buffer, info);
     ASSERT_EQ(lengths.UBound(), 1);
-    BitmapSector = lcns(1) * VolumeSession.SectorsPerCluster;
     Load_Bitmap(lengths, lcns);
     ASSERT_EQ(ErrorState.ErrorCount, 0) << ErrorState.ErrorText;
-    ComputedBitmap.ReDim(VolumeSession.VolumeBitmap.UBound());
-    // The map the painters draw into.
-    BoxSize = 4;
-    BoxPitch = 5;
-    BoxColumns = 75;
-    BoxRows = 47;
-    BoxCount = 3525;
+    // Only a locked volume's $Bitmap run may be written back.
+    ASSERT_EQ(Allocation.BitmapSector,
+              VolumeSession.NotLocked == 0 ? lcns(1) * VolumeSession.SectorsPerCluster : Long(0));
+    Allocation.ComputedBitmap.ReDim(Allocation.VolumeBitmap.UBound());
+    // The map the painters draw into (the grid as Reset_Volume_State left it).
     Create_Swatches();
     ClustersPerBox = Integer(VolumeSession.TotalClusters / BoxCount + 1);
     BoxColors.ReDim(VolumeSession.TotalClusters / ClustersPerBox + 1);
@@ -297,18 +295,17 @@ TEST_F(ClusterMapOnImage, FreeSegmentsAreTheGapsOfTheVolumeBitmap) {
   for (int64_t c = 0; c < lib_.clusters; ++c)
     if (lib_.inUse[c]) bitmap(c / 8) |= static_cast<uint8_t>(1u << (c % 8));
   int64_t small = 0;
-  const auto expected =
-      ExpectedGaps(bitmap, lib_.clusters, VolumeSession.MftZoneFirstByte,
-                   VolumeSession.MftZoneLastByte, VolumeSession.AllocationFloor, small);
+  const auto expected = ExpectedGaps(bitmap, lib_.clusters, Allocation.MftZoneFirstByte,
+                                     Allocation.MftZoneLastByte, Allocation.AllocationFloor, small);
   EXPECT_EQ(Listed(), expected);
-  EXPECT_EQ(SmallGapClusters, small);
-  EXPECT_GE(FreeCount, 3);
+  EXPECT_EQ(Allocation.SmallGapClusters, small);
+  EXPECT_GE(Allocation.FreeCount, 3);
   // The zone is the one libntfs-3g keeps, to the byte.
-  EXPECT_EQ(VolumeSession.MftZoneFirstByte, lib_.zoneStart / 8);
+  EXPECT_EQ(Allocation.MftZoneFirstByte, lib_.zoneStart / 8);
   // Every free cluster is listed, a short gap, or in the zone's bytes.
   int64_t zoneFree = 0;
-  for (int64_t c = 8 * VolumeSession.MftZoneFirstByte;
-       c < std::min<int64_t>(8 * (VolumeSession.MftZoneLastByte + 1), lib_.clusters); ++c)
+  for (int64_t c = 8 * Allocation.MftZoneFirstByte;
+       c < std::min<int64_t>(8 * (Allocation.MftZoneLastByte + 1), lib_.clusters); ++c)
     zoneFree += !lib_.inUse[c];
   EXPECT_EQ(Total_Free() / VolumeSession.SectorsPerCluster + zoneFree, lib_.freeClusters);
 }
@@ -317,7 +314,7 @@ TEST_F(ClusterMapOnImage, SharedVolumeGivesTheSameSegmentsAndKeepsTheZoneFromMov
   ASSERT_NO_FATAL_FAILURE(Open(image_));
   Setup_FREE_Segs();
   const std::vector<Gap> exclusive = Listed();
-  const Long small = SmallGapClusters;
+  const Long small = Allocation.SmallGapClusters;
   Long h = VolumeSession.VolumeHandle;
   Close_Drive(h);
   // The same volume held by another program: bitmap through the file system.
@@ -325,19 +322,19 @@ TEST_F(ClusterMapOnImage, SharedVolumeGivesTheSameSegmentsAndKeepsTheZoneFromMov
   ASSERT_EQ(VolumeSession.SharedMode, -1);
   Setup_FREE_Segs();
   EXPECT_EQ(Listed(), exclusive);
-  EXPECT_EQ(SmallGapClusters, small);
+  EXPECT_EQ(Allocation.SmallGapClusters, small);
   int64_t zoneFreeBits = 0;
-  for (int64_t k = VolumeSession.MftZoneFirstByte; k <= VolumeSession.MftZoneLastByte; ++k)
-    zoneFreeBits += 8 - std::popcount(VolumeSession.VolumeBitmap(k));
+  for (int64_t k = Allocation.MftZoneFirstByte; k <= Allocation.MftZoneLastByte; ++k)
+    zoneFreeBits += 8 - std::popcount(Allocation.VolumeBitmap(k));
   ASSERT_GT(zoneFreeBits, 0);
   // An optimisation follows: the file system must not be sent into the zone,
   // which stays reserved while the bitmap image stays as the volume says.
   DefragMode = 0;
-  const ByteArray before = VolumeSession.VolumeBitmap;
+  const ByteArray before = Allocation.VolumeBitmap;
   Setup_FREE_Segs();
   EXPECT_EQ(Listed(), exclusive);
   for (int64_t k = 0; k <= before.UBound(); ++k)
-    ASSERT_EQ(VolumeSession.VolumeBitmap(k), before(k)) << k;
+    ASSERT_EQ(Allocation.VolumeBitmap(k), before(k)) << k;
   for (const Gap& g : Listed())
     for (int64_t c = g.start; c < g.start + g.length; ++c) ASSERT_FALSE(In_Mft_Zone(Long(c))) << c;
 }
@@ -353,7 +350,7 @@ TEST_F(ClusterMapOnImage, FloorInsideAGapSplitsItThere) {
     if (whole[i].length > whole[best].length) best = i;
   ASSERT_GE(whole[best].length, 2);
   const int64_t floor = whole[best].start + whole[best].length / 2;
-  VolumeSession.AllocationFloor = Long(floor);
+  Allocation.AllocationFloor = Long(floor);
   Setup_FREE_Segs();
   std::vector<Gap> expected = whole;
   expected[best].length = floor - whole[best].start;
@@ -366,17 +363,17 @@ TEST_F(ClusterMapOnImage, FreeFiguresAgreeWithTheBitmap) {
   ASSERT_NO_FATAL_FAILURE(Open(image_));
   Setup_FREE_Segs();
   int64_t large = 0;
-  for (int64_t i = 1; i <= FreeCount; ++i)
-    if (FreeLengths(i) >= BigFileClusters) large += FreeLengths(i);
+  for (int64_t i = 1; i <= Allocation.FreeCount; ++i)
+    if (Allocation.FreeLengths(i) >= BigFileClusters) large += Allocation.FreeLengths(i);
   // The zone lies in no listed segment, so nothing is cut.
   EXPECT_EQ(Large_Free(), large * VolumeSession.SectorsPerCluster);
   EXPECT_GT(Large_Free(), 0);
   EXPECT_LE(Large_Free(), Total_Free());
   int64_t zoneUsed = 0;
-  for (int64_t c = VolumeSession.MftZoneStart;
-       c < VolumeSession.MftZoneStart + VolumeSession.MftZoneLength && c < lib_.clusters; ++c)
+  for (int64_t c = Allocation.MftZoneStart;
+       c < Allocation.MftZoneStart + Allocation.MftZoneLength && c < lib_.clusters; ++c)
     zoneUsed += lib_.inUse[c];
-  EXPECT_EQ(Mft_Zone_Free(), VolumeSession.MftZoneLength - zoneUsed);
+  EXPECT_EQ(Mft_Zone_Free(), Allocation.MftZoneLength - zoneUsed);
 }
 
 // --- Cross-checks --------------------------------------------------------------------------
@@ -399,10 +396,10 @@ TEST_F(ClusterMapOnImage, HealthyVolumeHasEveryClusterOwnedOnce) {
   EXPECT_EQ(Excess(), 0);
   EXPECT_EQ(Lines(), std::vector<std::string>{});
   for (int64_t c = 0; c < lib_.clusters; ++c)
-    ASSERT_EQ((ComputedBitmap(c / 8) >> (c % 8)) & 1, lib_.owned[c]) << "cluster " << c;
+    ASSERT_EQ((Allocation.ComputedBitmap(c / 8) >> (c % 8)) & 1, lib_.owned[c]) << "cluster " << c;
   // With both bitmaps equal, no box gets the disagreement mark.
   for (int64_t k = 0; k < lib_.clusters / 8; ++k)
-    ASSERT_EQ(VolumeSession.VolumeBitmap(k), ComputedBitmap(k)) << "byte " << k;
+    ASSERT_EQ(Allocation.VolumeBitmap(k), Allocation.ComputedBitmap(k)) << "byte " << k;
 }
 
 TEST_F(ClusterMapOnImage, FileClearedInTheBitmapIsUnmarkedAndStopsTheRun) {
@@ -490,12 +487,12 @@ TEST_F(WriteBack, SaveBitMapWritesTheSectorsOfTheChangedClustersOnly) {
   // The largest free segment, taken as a move would take it: across at
   // least one 4096-cluster sector boundary.
   int64_t best = 1;
-  for (int64_t i = 2; i <= FreeCount; ++i)
-    if (FreeLengths(i) > FreeLengths(best)) best = i;
-  const int64_t block = FreeStarts(best) + 100;
+  for (int64_t i = 2; i <= Allocation.FreeCount; ++i)
+    if (Allocation.FreeLengths(i) > Allocation.FreeLengths(best)) best = i;
+  const int64_t block = Allocation.FreeStarts(best) + 100;
   const int64_t top = block + 5000;
-  ASSERT_LE(top, FreeStarts(best) + FreeLengths(best));
-  Mark_Used(VolumeSession.VolumeBitmap, Long(block), Long(top - block));
+  ASSERT_LE(top, Allocation.FreeStarts(best) + Allocation.FreeLengths(best));
+  Mark_Used(Allocation.VolumeBitmap, Long(block), Long(top - block));
   ASSERT_TRUE(Save_BitMap(Long(block), Long(top)));
   EXPECT_EQ(ErrorState.ErrorCount, 0);
   ASSERT_EQ(log_->Log().size(), 1u);
@@ -504,7 +501,7 @@ TEST_F(WriteBack, SaveBitMapWritesTheSectorsOfTheChangedClustersOnly) {
   EXPECT_EQ(w.offset, static_cast<uint64_t>((lib_.bitmapLcn * lib_.clusterSize) + first * 512));
   ASSERT_EQ(w.bytes.size(), static_cast<size_t>(sectors * 512));
   EXPECT_TRUE(
-      std::equal(w.bytes.begin(), w.bytes.end(), VolumeSession.VolumeBitmap.data() + first * 512));
+      std::equal(w.bytes.begin(), w.bytes.end(), Allocation.VolumeBitmap.data() + first * 512));
   // Only the bytes of the changed clusters differ on the volume.
   for (size_t at : Changed(image_)) {
     const int64_t bitmapByte = static_cast<int64_t>(at) - lib_.bitmapLcn * lib_.clusterSize;
@@ -520,14 +517,65 @@ TEST_F(WriteBack, SaveBitMapWritesTheSectorsOfTheChangedClustersOnly) {
     ASSERT_EQ(after.inUse[c], lib_.inUse[c] || (c >= block && c < top) ? 1 : 0) << c;
 }
 
+TEST_F(WriteBack, BitmapChangesOfAMoveAreWrittenBackAsTheirChangedRange) {
+  ASSERT_NO_FATAL_FAILURE(OpenLogged(image_));
+  ASSERT_NE(VolumeSession.Locked, 0);
+  Setup_FREE_Segs();
+  ASSERT_GE(Allocation.FreeCount, 2);
+  // A target in the first free segment and one in the last, as the two ends
+  // of moves would take them.
+  const int64_t low = Allocation.FreeStarts(1);
+  ASSERT_GE(Allocation.FreeLengths(1), 3);
+  int64_t last = Allocation.FreeCount;
+  while (last > 1 && Allocation.FreeLengths(last) < 2) --last;
+  ASSERT_GT(last, 1);
+  const int64_t high = Allocation.FreeStarts(last);
+  EXPECT_LE(Allocation.ChangedEnd, Allocation.ChangedFirst);  // nothing changed yet
+  Set_Volume_Bits(Long(high), 2, true);
+  Set_Volume_Bits(Long(low), 3, true);
+  EXPECT_EQ(Allocation.ChangedFirst, low);
+  EXPECT_EQ(Allocation.ChangedEnd, high + 2);
+  // Writing part of the range keeps it; writing all of it empties it.
+  ASSERT_TRUE(Save_BitMap(Long(low), Long(low + 3)));
+  EXPECT_EQ(Allocation.ChangedEnd, high + 2);
+  ASSERT_TRUE(Save_BitMap(Allocation.ChangedFirst, Allocation.ChangedEnd));
+  EXPECT_LE(Allocation.ChangedEnd, Allocation.ChangedFirst);
+  EXPECT_EQ(ErrorState.ErrorCount, 0);
+  ASSERT_EQ(log_->Log().size(), 2u);
+  const auto& w = log_->Log()[1];
+  EXPECT_EQ(w.offset, static_cast<uint64_t>(lib_.bitmapLcn * lib_.clusterSize + low / 4096 * 512));
+  EXPECT_EQ(w.bytes.size(), static_cast<size_t>(((high + 1) / 4096 - low / 4096 + 1) * 512));
+  LibView after;
+  std::string error;
+  ASSERT_TRUE(ReadLib(Saved(), after, error)) << error;
+  EXPECT_EQ(after.freeClusters, lib_.freeClusters - 5);
+  // Released again (the old place of a moved file): free on the volume.
+  Set_Volume_Bits(Long(low), 3, false);
+  EXPECT_EQ(Allocation.ChangedFirst, low);
+  EXPECT_EQ(Allocation.ChangedEnd, low + 3);
+  ASSERT_TRUE(Save_BitMap(Allocation.ChangedFirst, Allocation.ChangedEnd));
+  ASSERT_TRUE(ReadLib(Saved(), after, error)) << error;
+  EXPECT_EQ(after.freeClusters, lib_.freeClusters - 2);
+  EXPECT_EQ(after.inUse[low], 0);
+  EXPECT_EQ(after.inUse[high + 1], 1);
+  // A run beyond the bitmap changes nothing.
+  EXPECT_EQ(testsupport::ErrorOf([] {
+              Set_Volume_Bits(Long(static_cast<int64_t>(Allocation.VolumeBitmap.size()) * 8), 1,
+                              true);
+            }),
+            kErrSubscript);
+  EXPECT_LE(Allocation.ChangedEnd, Allocation.ChangedFirst);
+}
+
 TEST_F(WriteBack, SaveBitMapOfAFewClustersWritesOneSector) {
   ASSERT_NO_FATAL_FAILURE(OpenLogged(image_));
   Setup_FREE_Segs();
   int64_t block = -1;
-  for (int64_t i = 1; i <= FreeCount && block < 0; ++i)
-    if (FreeLengths(i) >= 3 && FreeStarts(i) % 4096 <= 4093) block = FreeStarts(i);
+  for (int64_t i = 1; i <= Allocation.FreeCount && block < 0; ++i)
+    if (Allocation.FreeLengths(i) >= 3 && Allocation.FreeStarts(i) % 4096 <= 4093)
+      block = Allocation.FreeStarts(i);
   ASSERT_GE(block, 0);
-  Mark_Used(VolumeSession.VolumeBitmap, Long(block), 3);
+  Mark_Used(Allocation.VolumeBitmap, Long(block), 3);
   ASSERT_TRUE(Save_BitMap(Long(block), Long(block + 3)));
   ASSERT_EQ(log_->Log().size(), 1u);
   EXPECT_EQ(log_->Log()[0].bytes.size(), 512u);
@@ -549,8 +597,8 @@ TEST_F(WriteBack, SaveBitMapOnASharedVolumeWritesNothing) {
   ASSERT_NE(VolumeSession.VolumeHandle, -1);
   ASSERT_EQ(VolumeSession.SharedMode, -1);
   VolumeSession.IsNtfs = -1;
-  VolumeSession.VolumeBitmap.ReDim(4095);
-  BitmapSector = 100;
+  Allocation.VolumeBitmap.ReDim(4095);
+  Allocation.BitmapSector = 100;
   EXPECT_FALSE(Save_BitMap(0, 4096));
   EXPECT_EQ(ErrorState.ErrorText, "Error writing drive");
   EXPECT_EQ(ErrorState.Failed, -1);
@@ -562,10 +610,10 @@ TEST_F(WriteBack, SaveBitMapOnASharedVolumeWritesNothing) {
 
 TEST_F(WriteBack, SaveBitMapNeverWritesPastTheBitmapRun) {
   ASSERT_NO_FATAL_FAILURE(OpenLogged(image_));
-  const int64_t clusters = static_cast<int64_t>(VolumeSession.VolumeBitmap.size()) * 8;
+  const int64_t clusters = static_cast<int64_t>(Allocation.VolumeBitmap.size()) * 8;
   EXPECT_FALSE(Save_BitMap(Long(clusters - 10), Long(clusters + 4096)));
   EXPECT_EQ(ErrorState.ErrorText, "Error writing drive");
-  BitmapSector = 0;  // $Bitmap's place unknown (it was not one run)
+  Allocation.BitmapSector = 0;  // $Bitmap's place unknown (it was not one run)
   EXPECT_FALSE(Save_BitMap(0, 10));
   EXPECT_TRUE(log_->Log().empty());
 }
@@ -675,10 +723,10 @@ TEST_F(RecordWriteBack, EveryCrashPointOfARecordAndBitmapWriteLeavesAReadableVol
   ASSERT_NO_FATAL_FAILURE(OpenLogged(image_));
   ASSERT_NO_FATAL_FAILURE(Prepare());
   Setup_FREE_Segs();
-  const int64_t block = FreeStarts(1);
-  ASSERT_GE(FreeLengths(1), 8);
+  const int64_t block = Allocation.FreeStarts(1);
+  ASSERT_GE(Allocation.FreeLengths(1), 8);
   ASSERT_TRUE(Save_Buf(buffer_, Long(record_))) << ErrorState.ErrorText;
-  Mark_Used(VolumeSession.VolumeBitmap, Long(block), 8);
+  Mark_Used(Allocation.VolumeBitmap, Long(block), 8);
   ASSERT_TRUE(Save_BitMap(Long(block), Long(block + 8))) << ErrorState.ErrorText;
   ASSERT_EQ(log_->Log().size(), 2u);
   int checked = 0;

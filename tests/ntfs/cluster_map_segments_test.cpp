@@ -19,9 +19,9 @@ using FreeSegments = ClusterMapTest;
 TEST_F(FreeSegments, VolumeWithoutFreeClusterHasNoSegmentAndNoFreeSpace) {
   Volume(4096);
   Setup_FREE_Segs();
-  EXPECT_EQ(FreeCount, 0);
-  EXPECT_EQ(FreeCursor, 0);
-  EXPECT_EQ(SmallGapClusters, 0);
+  EXPECT_EQ(Allocation.FreeCount, 0);
+  EXPECT_EQ(Allocation.FreeCursor, 0);
+  EXPECT_EQ(Allocation.SmallGapClusters, 0);
   EXPECT_EQ(Total_Free(), 0);
   EXPECT_EQ(Large_Free(), 0);
   EXPECT_EQ(ErrorState.ErrorCount, 0);
@@ -31,10 +31,10 @@ TEST_F(FreeSegments, EntryZeroStaysEmptyAndCursorIsReset) {
   Volume(4096);
   Free(800, 40);
   Setup_FREE_Segs();
-  ASSERT_EQ(FreeCount, 1);
-  EXPECT_EQ(FreeStarts(0), 0);
-  EXPECT_EQ(FreeLengths(0), 0);
-  EXPECT_EQ(FreeCursor, 0);
+  ASSERT_EQ(Allocation.FreeCount, 1);
+  EXPECT_EQ(Allocation.FreeStarts(0), 0);
+  EXPECT_EQ(Allocation.FreeLengths(0), 0);
+  EXPECT_EQ(Allocation.FreeCursor, 0);
   EXPECT_EQ(Listed(), (std::vector<Gap>{{800, 40}}));
 }
 
@@ -42,8 +42,8 @@ TEST_F(FreeSegments, ShortGapEndingInsideAByteIsCountedButNotListed) {
   Volume(4096);
   Free(101, 10);  // ends at cluster 111, inside byte 13
   Setup_FREE_Segs();
-  EXPECT_EQ(FreeCount, 0);
-  EXPECT_EQ(SmallGapClusters, 10);
+  EXPECT_EQ(Allocation.FreeCount, 0);
+  EXPECT_EQ(Allocation.SmallGapClusters, 10);
   EXPECT_EQ(Total_Free(), 10 * 8);
   EXPECT_EQ(Large_Free(), 0);
 }
@@ -53,7 +53,7 @@ TEST_F(FreeSegments, ShortGapEndingAtAFullByteIsListed) {
   Free(102, 10);  // ends at cluster 112: byte 14 is 0xFF
   Setup_FREE_Segs();
   EXPECT_EQ(Listed(), (std::vector<Gap>{{102, 10}}));
-  EXPECT_EQ(SmallGapClusters, 0);
+  EXPECT_EQ(Allocation.SmallGapClusters, 0);
   EXPECT_EQ(Total_Free(), 80);
 }
 
@@ -62,8 +62,8 @@ TEST_F(FreeSegments, ShortGapEndingAtABoundaryBeforeAMixedByteIsNotListed) {
   Free(102, 10);
   Free(113, 3);  // byte 14 is no longer full: its first bit closes the gap
   Setup_FREE_Segs();
-  EXPECT_EQ(FreeCount, 0);
-  EXPECT_EQ(SmallGapClusters, 13);
+  EXPECT_EQ(Allocation.FreeCount, 0);
+  EXPECT_EQ(Allocation.SmallGapClusters, 13);
 }
 
 TEST_F(FreeSegments, SixteenClustersEndingInsideAByteAreListed) {
@@ -72,7 +72,7 @@ TEST_F(FreeSegments, SixteenClustersEndingInsideAByteAreListed) {
   Free(300, 15);
   Setup_FREE_Segs();
   EXPECT_EQ(Listed(), (std::vector<Gap>{{203, 16}}));
-  EXPECT_EQ(SmallGapClusters, 15);
+  EXPECT_EQ(Allocation.SmallGapClusters, 15);
 }
 
 TEST_F(FreeSegments, GapReachingTheEndIsListedUpToTheLastCluster) {
@@ -101,7 +101,7 @@ TEST_F(FreeSegments, UsedClusterInTheLastPartialByteIsNeverListedFree) {
 
 TEST_F(FreeSegments, GapCrossingTheAllocationFloorBecomesTwo) {
   Volume(8192);
-  VolumeSession.AllocationFloor = 1024;
+  Allocation.AllocationFloor = 1024;
   Free(1000, 100);
   Free(2000, 50);
   Setup_FREE_Segs();
@@ -111,7 +111,7 @@ TEST_F(FreeSegments, GapCrossingTheAllocationFloorBecomesTwo) {
 
 TEST_F(FreeSegments, GapStartingOrEndingAtTheFloorIsNotSplit) {
   Volume(8192);
-  VolumeSession.AllocationFloor = 1024;
+  Allocation.AllocationFloor = 1024;
   Free(1000, 24);
   Free(1024 + 8, 40);
   Setup_FREE_Segs();
@@ -126,7 +126,7 @@ TEST_F(FreeSegments, MftZoneIsNeverListedNorCountedFree) {
   // Up to the zone's first byte, then from the byte after its last.
   EXPECT_EQ(Listed(), (std::vector<Gap>{{1900, 100}, {2408, 492}}));
   EXPECT_EQ(Total_Free(), (100 + 492) * 8);
-  EXPECT_EQ(VolumeSession.VolumeBitmap(260), 0);  // a view leaves the bitmap alone
+  EXPECT_EQ(Allocation.VolumeBitmap(260), 0);  // a view leaves the bitmap alone
 }
 
 TEST_F(FreeSegments, ShortGapEndingAtTheZoneIsListed) {
@@ -146,7 +146,7 @@ TEST_F(FreeSegments, SharedOptimisationReservesTheZoneWithoutTouchingTheBitmap) 
   VolumeSession.SharedMode = -1;
   DefragMode = 0;
   Setup_FREE_Segs();
-  for (int64_t k = 250; k <= 300; ++k) EXPECT_EQ(VolumeSession.VolumeBitmap(k), 0) << k;
+  for (int64_t k = 250; k <= 300; ++k) EXPECT_EQ(Allocation.VolumeBitmap(k), 0) << k;
   EXPECT_EQ(Listed(), (std::vector<Gap>{{1900, 100}, {2408, 492}}));
   EXPECT_EQ(Mft_Zone_Free(), 401);
 }
@@ -157,20 +157,20 @@ TEST_F(FreeSegments, ExclusiveOptimisationLeavesTheBitmapAsRead) {
   Free(1900, 1000);
   DefragMode = 1;
   Setup_FREE_Segs();
-  EXPECT_EQ(VolumeSession.VolumeBitmap(260), 0);
+  EXPECT_EQ(Allocation.VolumeBitmap(260), 0);
 }
 
 TEST_F(FreeSegments, OnFatEveryGapIsListedAndThereIsNoZone) {
   Volume(4096);
   VolumeSession.IsNtfs = 0;
-  VolumeSession.MftZoneFirstByte = 0;
-  VolumeSession.MftZoneLastByte = 0;
+  Allocation.MftZoneFirstByte = 0;
+  Allocation.MftZoneLastByte = 0;
   Use(0, 8);
   Free(101, 3);
   Free(0, 2);  // cluster 0 free: a gap from the very start
   Setup_FREE_Segs();
   EXPECT_EQ(Listed(), (std::vector<Gap>{{0, 2}, {101, 3}}));
-  EXPECT_EQ(SmallGapClusters, 0);
+  EXPECT_EQ(Allocation.SmallGapClusters, 0);
 }
 
 TEST_F(FreeSegments, TableGrowsPastItsFirstRoom) {
@@ -178,9 +178,9 @@ TEST_F(FreeSegments, TableGrowsPastItsFirstRoom) {
   for (int64_t i = 0; i < 1500; ++i) Free(i * 40 + 8, 24);   // closed by full bytes
   for (int64_t i = 0; i < 700; ++i) Free(61000 + i * 4, 2);  // small gaps
   Setup_FREE_Segs();
-  ASSERT_EQ(FreeCount, 1500);
-  EXPECT_EQ(FreeStarts(1500), 1499 * 40 + 8);
-  EXPECT_EQ(SmallGapClusters, 1400);
+  ASSERT_EQ(Allocation.FreeCount, 1500);
+  EXPECT_EQ(Allocation.FreeStarts(1500), 1499 * 40 + 8);
+  EXPECT_EQ(Allocation.SmallGapClusters, 1400);
 }
 
 TEST_F(FreeSegments, RandomBitmapsMatchAClusterByClusterReading) {
@@ -196,20 +196,19 @@ TEST_F(FreeSegments, RandomBitmapsMatchAClusterByClusterReading) {
     }
     const int64_t zs = 64 + rng() % (total / 2), ze = zs + rng() % 300;
     Zone(zs, ze);
-    VolumeSession.AllocationFloor = Long(total / 8);
+    Allocation.AllocationFloor = Long(total / 8);
     Setup_FREE_Segs();
     int64_t small = 0;
-    const auto expected =
-        ExpectedGaps(VolumeSession.VolumeBitmap, total, VolumeSession.MftZoneFirstByte,
-                     VolumeSession.MftZoneLastByte, total / 8, small);
+    const auto expected = ExpectedGaps(Allocation.VolumeBitmap, total, Allocation.MftZoneFirstByte,
+                                       Allocation.MftZoneLastByte, total / 8, small);
     ASSERT_EQ(Listed(), expected) << "total " << total << " zone " << zs << ".." << ze;
-    EXPECT_EQ(SmallGapClusters, small);
+    EXPECT_EQ(Allocation.SmallGapClusters, small);
     // Free clusters outside the zone's bytes, counted on their own.
     int64_t free = 0;
     for (int64_t c = 0; c < total; ++c) {
       const int64_t k = c / 8;
-      if (k >= VolumeSession.MftZoneFirstByte && k <= VolumeSession.MftZoneLastByte) continue;
-      free += !((VolumeSession.VolumeBitmap(k) >> (c % 8)) & 1);
+      if (k >= Allocation.MftZoneFirstByte && k <= Allocation.MftZoneLastByte) continue;
+      free += !((Allocation.VolumeBitmap(k) >> (c % 8)) & 1);
     }
     EXPECT_EQ(Total_Free(), free * 8);
   }
@@ -223,7 +222,7 @@ TEST_F(FreeSegments, BitmapShorterThanTheVolumeIsARecordedErrorAndNoTable) {
   EXPECT_EQ(ErrorState.Failed, -1);
   EXPECT_EQ(ErrorState.ErrorWhere, "Setup_FREE_Segs");
   EXPECT_EQ(ErrorState.ErrorText, "Subscript out of range");
-  EXPECT_EQ(FreeCount, 0);
+  EXPECT_EQ(Allocation.FreeCount, 0);
 }
 
 // --- Small and large free space ------------------------------------------------------------
@@ -251,20 +250,20 @@ TEST_F(FreeSpaceFigures, SmallGapsCountOnlyAsSmallFreeSpace) {
 
 TEST_F(FreeSpaceFigures, ZoneIsCutOutOfASegmentBeforeItIsWeighed) {
   Volume(8192);
-  VolumeSession.MftZoneStart = 2000;
-  VolumeSession.MftZoneLength = 401;
+  Allocation.MftZoneStart = 2000;
+  Allocation.MftZoneLength = 401;
   // Segments as a table might hold them: one reaching into the zone, one
   // starting inside it.
-  FreeStarts.ReDim(2);
-  FreeLengths.ReDim(2);
-  FreeStarts(1) = 1800;
-  FreeLengths(1) = 300;  // 200 before the zone
-  FreeStarts(2) = 2300;
-  FreeLengths(2) = 230;  // 129 after the zone's end (2401)
-  FreeCount = 2;
-  SmallGapClusters = 0;
+  Allocation.FreeStarts.ReDim(2);
+  Allocation.FreeLengths.ReDim(2);
+  Allocation.FreeStarts(1) = 1800;
+  Allocation.FreeLengths(1) = 300;  // 200 before the zone
+  Allocation.FreeStarts(2) = 2300;
+  Allocation.FreeLengths(2) = 230;  // 129 after the zone's end (2401)
+  Allocation.FreeCount = 2;
+  Allocation.SmallGapClusters = 0;
   EXPECT_EQ(Large_Free(), (200 + 129) * 8);
-  FreeLengths(2) = 228;  // 127 after: small
+  Allocation.FreeLengths(2) = 228;  // 127 after: small
   EXPECT_EQ(Large_Free(), 200 * 8);
   VolumeSession.IsNtfs = 0;  // no zone on FAT
   EXPECT_EQ(Large_Free(), (300 + 228) * 8);
@@ -300,7 +299,7 @@ TEST_F(CountUsed, MftZoneFreeIsTheZoneLengthLessItsUsedClusters) {
   Free(2000, 2402);
   Use(2100, 30);
   EXPECT_EQ(Mft_Zone_Free(), 401 - 30);
-  EXPECT_EQ(MftZoneFree, 401 - 30);
+  EXPECT_EQ(Allocation.MftZoneFree, 401 - 30);
   VolumeSession.IsNtfs = 0;
   EXPECT_EQ(Mft_Zone_Free(), 0);
 }

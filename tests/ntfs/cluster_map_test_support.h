@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "alloc/allocation_state.h"
 #include "alloc/free_segments.h"
 #include "runtime/vb_array.h"
 #include "volume/error_state.h"
@@ -30,52 +31,47 @@ inline std::ostream& operator<<(std::ostream& os, const Gap& g) {
 class ClusterMapTest : public testing::Test {
  protected:
   void SetUp() override {
-    ResetErrorState();
-    VolumeSession = VolumeSessionData{};
+    Reset_Volume_State();
     VolumeSession.IsNtfs = -1;
     VolumeSession.SectorsPerCluster = 8;
     VolumeSession.SectorsPerFileRecord = 2;
     BigFileClusters = 1024 / 8;
-    DefragMode = -1;
-    CheckedScan = -1;
-    FreeStarts.ReDim(0);
-    FreeLengths.ReDim(0);
-    FreeCount = 0;
-    FreeCursor = 7;
+    Allocation.FreeStarts.ReDim(0);
+    Allocation.FreeLengths.ReDim(0);
+    Allocation.FreeCount = 0;
+    Allocation.FreeCursor = 7;
   }
-  void TearDown() override {
-    VolumeSession = VolumeSessionData{};
-    ResetErrorState();
-  }
+  void TearDown() override { Reset_Volume_State(); }
 
   // A volume of `clusters` clusters, every cluster in use, no MFT zone.
   void Volume(int64_t clusters) {
     VolumeSession.TotalSectors = Long(clusters * VolumeSession.SectorsPerCluster);
     VolumeSession.TotalClusters = Long(clusters);
-    VolumeSession.VolumeBitmap.ReDim((clusters + 7) / 8 - 1);
-    for (int64_t i = 0; i <= VolumeSession.VolumeBitmap.UBound(); ++i)
-      VolumeSession.VolumeBitmap(i) = 0xFF;
+    Allocation.VolumeBitmap.ReDim((clusters + 7) / 8 - 1);
+    for (int64_t i = 0; i <= Allocation.VolumeBitmap.UBound(); ++i)
+      Allocation.VolumeBitmap(i) = 0xFF;
   }
   static void Free(int64_t start, int64_t length) {
     for (int64_t c = start; c < start + length; ++c)
-      VolumeSession.VolumeBitmap(c / 8) &= static_cast<uint8_t>(~(1u << (c % 8)));
+      Allocation.VolumeBitmap(c / 8) &= static_cast<uint8_t>(~(1u << (c % 8)));
   }
   static void Use(int64_t start, int64_t length) {
     for (int64_t c = start; c < start + length; ++c)
-      VolumeSession.VolumeBitmap(c / 8) |= static_cast<uint8_t>(1u << (c % 8));
+      Allocation.VolumeBitmap(c / 8) |= static_cast<uint8_t>(1u << (c % 8));
   }
   // The zone as the volume-data query sets it from its start and end LCNs.
   static void Zone(int64_t start, int64_t end) {
-    VolumeSession.MftZoneStart = Long(start / 8 * 8);
-    VolumeSession.MftZoneLength = Long((end + 7) / 8 * 8 - start / 8 * 8 + 1);
-    VolumeSession.MftZoneFirstByte = Long(start / 8);
-    VolumeSession.MftZoneLastByte = Long((end + 7) / 8);
+    Allocation.MftZoneStart = Long(start / 8 * 8);
+    Allocation.MftZoneLength = Long((end + 7) / 8 * 8 - start / 8 * 8 + 1);
+    Allocation.MftZoneFirstByte = Long(start / 8);
+    Allocation.MftZoneLastByte = Long((end + 7) / 8);
   }
 
   static std::vector<Gap> Listed() {
     std::vector<Gap> out;
-    EXPECT_LE(FreeCount, FreeStarts.UBound());
-    for (int64_t i = 1; i <= FreeCount; ++i) out.push_back({FreeStarts(i), FreeLengths(i)});
+    EXPECT_LE(Allocation.FreeCount, Allocation.FreeStarts.UBound());
+    for (int64_t i = 1; i <= Allocation.FreeCount; ++i)
+      out.push_back({Allocation.FreeStarts(i), Allocation.FreeLengths(i)});
     return out;
   }
 };

@@ -1,7 +1,7 @@
 // File-system control requests against a driver that answers what each
 // test sets: the completion rule, file records, the volume bitmap, the MFT
 // zone and a file's extents.
-#include "optimise/fs_control.h"
+#include "volume/fs_control.h"
 
 #include <gtest/gtest.h>
 
@@ -9,13 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "optimise/file_table.h"
+#include "alloc/allocation_state.h"
+#include "alloc/volume_bitmap.h"
 #include "ntfs/mft.h"
 #include "ntfs_test_support.h"
 #include "platform/nt.h"
 #include "platform/platform.h"
 #include "record_builder.h"
 #include "synthetic_volume.h"
+#include "volume/file_table.h"
 
 namespace vr::test {
 namespace {
@@ -28,15 +30,15 @@ class FsControl : public NtfsTest {
     RegisterFakeDriver(fs_);
     vol_.Apply();
     VolumeSession.IsNtfs = -1;
-    VolumeSession.AllocationFloor = 0;
-    VolumeSession.AllocationReserveEnd = 0;
+    Allocation.AllocationFloor = 0;
+    Allocation.AllocationReserveEnd = 0;
   }
   void TearDown() override {
     Long h = VolumeSession.VolumeHandle;
     Close_Drive(h);
     VolumeSession.VolumeHandle = -1;
     VolumeSession.SharedMode = 0;
-    VolumeSession.VolumeBitmap.ReDim(-1);
+    Allocation.VolumeBitmap.ReDim(-1);
     VolumeSession.MftRunLengths.ReDim(0);
     VolumeSession.MftRunLcns.ReDim(0);
     UnregisterFakeDriver();
@@ -127,10 +129,10 @@ TEST_F(FsControl, SharedBitmapIsSizedFirstThenRead) {
   Mount(true);
   Load_Bitmap(VbArray<Long>(0), VbArray<Long>(0));
   ASSERT_EQ(ErrorState.ErrorCount, 0) << ErrorState.ErrorText;
-  EXPECT_EQ(VolumeSession.VolumeBitmapBytes, 5000);
-  EXPECT_EQ(VolumeSession.VolumeBitmap.size(), 8192u);
-  EXPECT_TRUE(std::equal(fs_.bitmap.begin(), fs_.bitmap.end(), VolumeSession.VolumeBitmap.data()));
-  EXPECT_EQ(VolumeSession.VolumeBitmap(5000), 0);
+  EXPECT_EQ(Allocation.VolumeBitmapBytes, 5000);
+  EXPECT_EQ(Allocation.VolumeBitmap.size(), 8192u);
+  EXPECT_TRUE(std::equal(fs_.bitmap.begin(), fs_.bitmap.end(), Allocation.VolumeBitmap.data()));
+  EXPECT_EQ(Allocation.VolumeBitmap(5000), 0);
   EXPECT_EQ(fs_.requests[nt::FSCTL_GET_VOLUME_BITMAP], 2);
 }
 
@@ -168,9 +170,9 @@ TEST_F(FsControl, ExclusiveBitmapIsReadFromItsOneSegment) {
   lcns(1) = 3000;
   Load_Bitmap(lengths, lcns);
   ASSERT_EQ(ErrorState.ErrorCount, 0) << ErrorState.ErrorText;
-  ASSERT_EQ(VolumeSession.VolumeBitmap.size(), 1024u);
-  EXPECT_TRUE(std::equal(bits.begin(), bits.end(), VolumeSession.VolumeBitmap.data()));
-  EXPECT_EQ(VolumeSession.VolumeBitmapBytes, 512);  // 4096 clusters
+  ASSERT_EQ(Allocation.VolumeBitmap.size(), 1024u);
+  EXPECT_TRUE(std::equal(bits.begin(), bits.end(), Allocation.VolumeBitmap.data()));
+  EXPECT_EQ(Allocation.VolumeBitmapBytes, 512);  // 4096 clusters
   EXPECT_EQ(fs_.requests[nt::FSCTL_GET_VOLUME_BITMAP], 0);
 }
 
@@ -190,28 +192,28 @@ TEST_F(FsControl, FragmentedBitmapIsRefusedInExclusiveMode) {
 TEST_F(FsControl, MftZoneIsRoundedToWholeBitmapBytes) {
   fs_.zoneStart = 1003;
   fs_.zoneEnd = 2050;
-  VolumeSession.AllocationFloor = 500;
-  VolumeSession.AllocationReserveEnd = 600;
+  Allocation.AllocationFloor = 500;
+  Allocation.AllocationReserveEnd = 600;
   Mount(true);
   ASSERT_TRUE(Get_MFT_Zone());
-  EXPECT_EQ(VolumeSession.MftZoneStart, 1000);
-  EXPECT_EQ(VolumeSession.MftZoneLength, 2056 - 1000 + 1);
-  EXPECT_EQ(VolumeSession.MftZoneFirstByte, 125);
-  EXPECT_EQ(VolumeSession.MftZoneLastByte, 257);
+  EXPECT_EQ(Allocation.MftZoneStart, 1000);
+  EXPECT_EQ(Allocation.MftZoneLength, 2056 - 1000 + 1);
+  EXPECT_EQ(Allocation.MftZoneFirstByte, 125);
+  EXPECT_EQ(Allocation.MftZoneLastByte, 257);
   // The zone reaches above the floor: no floor.
-  EXPECT_EQ(VolumeSession.AllocationFloor, 0);
-  EXPECT_EQ(VolumeSession.AllocationReserveEnd, 0);
+  EXPECT_EQ(Allocation.AllocationFloor, 0);
+  EXPECT_EQ(Allocation.AllocationReserveEnd, 0);
 }
 
 TEST_F(FsControl, FloorAboveTheZoneIsKept) {
   fs_.zoneStart = 16;
   fs_.zoneEnd = 100;
-  VolumeSession.AllocationFloor = 104 - 31;
-  VolumeSession.AllocationReserveEnd = 900;
+  Allocation.AllocationFloor = 104 - 31;
+  Allocation.AllocationReserveEnd = 900;
   Mount(true);
   ASSERT_TRUE(Get_MFT_Zone());
-  EXPECT_EQ(VolumeSession.AllocationFloor, 73);
-  EXPECT_EQ(VolumeSession.AllocationReserveEnd, 900);
+  EXPECT_EQ(Allocation.AllocationFloor, 73);
+  EXPECT_EQ(Allocation.AllocationReserveEnd, 900);
 }
 
 TEST_F(FsControl, FailedVolumeDataQueryIsAReadError) {
@@ -223,15 +225,15 @@ TEST_F(FsControl, FailedVolumeDataQueryIsAReadError) {
 
 TEST_F(FsControl, NoMftZoneOffNtfs) {
   VolumeSession.IsNtfs = 0;
-  VolumeSession.MftZoneStart = 5;
-  VolumeSession.MftZoneLength = 5;
-  VolumeSession.MftZoneLastByte = 5;
-  VolumeSession.AllocationFloor = 5;
+  Allocation.MftZoneStart = 5;
+  Allocation.MftZoneLength = 5;
+  Allocation.MftZoneLastByte = 5;
+  Allocation.AllocationFloor = 5;
   EXPECT_TRUE(Get_MFT_Zone());
-  EXPECT_EQ(VolumeSession.MftZoneStart, 0);
-  EXPECT_EQ(VolumeSession.MftZoneLength, 0);
-  EXPECT_EQ(VolumeSession.MftZoneLastByte, 0);
-  EXPECT_EQ(VolumeSession.AllocationFloor, 0);
+  EXPECT_EQ(Allocation.MftZoneStart, 0);
+  EXPECT_EQ(Allocation.MftZoneLength, 0);
+  EXPECT_EQ(Allocation.MftZoneLastByte, 0);
+  EXPECT_EQ(Allocation.AllocationFloor, 0);
   EXPECT_EQ(fs_.requests.size(), 0u);
 }
 

@@ -24,19 +24,19 @@ extern "C" {
 #include <ntfs-3g/volume.h>
 }
 
+#include "drivers/builtin_drivers.h"
 #include "libntfs_probe.h"
 #include "ntfs/file_record.h"
-#include "optimise/file_table.h"
-#include "optimise/fs_control.h"
 #include "ntfs/mft.h"
 #include "ntfs/ntfs_geometry.h"
 #include "ntfs_test_support.h"
-#include "drivers/builtin_drivers.h"
 #include "platform/fs_driver.h"
 #include "platform/nt.h"
 #include "platform/platform.h"
 #include "support/ntfs_fixtures.h"
 #include "support/volume_images.h"
+#include "volume/file_table.h"
+#include "volume/fs_control.h"
 #include "volume/shared_state.h"
 
 namespace vr::test {

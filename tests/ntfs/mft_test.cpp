@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "ntfs/file_record.h"
-#include "optimise/file_table.h"
 #include "ntfs/run_list.h"
 #include "ntfs_test_support.h"
 #include "platform/nt.h"
 #include "platform/platform.h"
 #include "record_builder.h"
 #include "synthetic_volume.h"
+#include "volume/file_table.h"
 #include "volume/shared_state.h"
 
 namespace vr::test {

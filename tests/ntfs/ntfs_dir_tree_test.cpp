@@ -7,12 +7,12 @@
 #include <set>
 
 #include "ntfs/file_record.h"
-#include "optimise/file_table.h"
 #include "ntfs/mft.h"
 #include "ntfs/ntfs_scan.h"
 #include "ntfs_test_support.h"
 #include "record_builder.h"
 #include "volume/error_state.h"
+#include "volume/file_table.h"
 #include "volume/recording_window.h"
 #include "volume/shared_state.h"
 

@@ -11,13 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "alloc/allocation_state.h"
+#include "drivers/builtin_drivers.h"
 #include "map/map_canvas.h"
 #include "ntfs/file_record.h"
 #include "ntfs/mft.h"
 #include "ntfs/ntfs_geometry.h"
 #include "ntfs/ntfs_scan.h"
 #include "platform/block_device.h"
-#include "drivers/builtin_drivers.h"
 #include "platform/platform.h"
 #include "runtime/bytes.h"
 #include "volume/error_state.h"
@@ -54,27 +55,19 @@ class NtfsScanTest : public testing::Test {
   void SetUp() override {
     platform::ResetPlatform();
     platform::RegisterBuiltinDrivers();
-    ResetErrorState();
+    Reset_Volume_State();
     Install_MFT_Hooks();
     Paint_20h_Hook = nullptr;
     previous_ = &MainWindow();
     SetMainWindow(&main_);
-    BoxSize = 4;
-    BoxPitch = 5;
-    BoxColumns = 75;
-    BoxRows = 47;
-    BoxCount = 3525;
     for (int i = 0; i < 8; ++i) BitMask[i] = Integer(1 << i);
-    CheckedScan = -1;
-    DefragMode = -1;
   }
   void TearDown() override {
     Long h = VolumeSession.VolumeHandle;
     Close_Drive(h);
-    VolumeSession = VolumeSessionData{};
+    Reset_Volume_State();
     SetMainWindow(nullptr);
     platform::ResetPlatform();
-    ResetErrorState();
   }
 
   // Maps the image as N: and opens it as the shell does before the map
@@ -85,6 +78,7 @@ class NtfsScanTest : public testing::Test {
     platform::MapMemoryDrive('n', std::make_shared<platform::MemoryDevice>(image, false),
                              std::move(busy));
     VolumeSession = VolumeSessionData{};
+    Reset_Allocation();
     VolumeSession.DriveName = "n:";
     VolumeSession.FileSystemName = "NTFS";
     VolumeSession.IsNtfs = kTrue;

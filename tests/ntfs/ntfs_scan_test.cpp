@@ -28,11 +28,11 @@ extern "C" {
 }
 
 #include "ntfs/cluster_map.h"
-#include "optimise/file_table.h"
 #include "ntfs_scan_harness.h"
 #include "runtime/format.h"
 #include "support/ntfs_fixtures.h"
 #include "support/volume_images.h"
+#include "volume/file_table.h"
 
 namespace vr::test {
 namespace {
@@ -315,13 +315,12 @@ TEST_F(NtfsScanOnFixture, FreeSpaceLinesFollowTheVolumeBitmap) {
   ASSERT_TRUE(Open(image_));
   const std::vector<std::string> lines = Run(true);
   ASSERT_EQ(ErrorState.ErrorCount, 0) << Joined(lines);
-  const VolumeSessionData& s = VolumeSession;
   const int64_t spc = lib.clusterSize / 512;
   // Free clusters outside the bytes of the MFT zone; maximal free runs,
   // cut at one eighth of the volume, of at least 512 KB are large.
-  const int64_t zoneFirst = int64_t{s.MftZoneFirstByte.Value()} * 8;
-  const int64_t zoneEnd = (int64_t{s.MftZoneLastByte.Value()} + 1) * 8;
-  const int64_t floor = s.AllocationFloor;
+  const int64_t zoneFirst = int64_t{Allocation.MftZoneFirstByte.Value()} * 8;
+  const int64_t zoneEnd = (int64_t{Allocation.MftZoneLastByte.Value()} + 1) * 8;
+  const int64_t floor = Allocation.AllocationFloor;
   const int64_t big = 1024 / spc;
   int64_t total = 0, large = 0, zoneFree = 0, run = 0;
   auto close = [&] {
@@ -330,8 +329,8 @@ TEST_F(NtfsScanOnFixture, FreeSpaceLinesFollowTheVolumeBitmap) {
   };
   for (int64_t c = 0; c < lib.clusters; ++c) {
     const bool inZone = c >= zoneFirst && c < zoneEnd;
-    if (c >= s.MftZoneStart && c < int64_t{s.MftZoneStart.Value()} + s.MftZoneLength &&
-        !Used(lib, c))
+    if (c >= Allocation.MftZoneStart &&
+        c < int64_t{Allocation.MftZoneStart.Value()} + Allocation.MftZoneLength && !Used(lib, c))
       ++zoneFree;
     if (c == floor && floor != 0) close();
     if (inZone || Used(lib, c)) {
@@ -776,8 +775,8 @@ TEST_F(NtfsScanOnSmallVolume, FragmentedBitmapSwitchesToSharedReading) {
   EXPECT_EQ(ErrorState.ErrorCount, 0) << ErrorState.ErrorText << "\n" << Joined(lines);
   EXPECT_NE(VolumeSession.SharedMode, 0);
   EXPECT_NE(VolumeSession.NotLocked, 0);
-  EXPECT_EQ(VolumeSession.Locked, 0);  // the file system answers only an unlocked volume
-  EXPECT_EQ(BitmapSector, 0);          // never written raw
+  EXPECT_EQ(VolumeSession.Locked, 0);     // the file system answers only an unlocked volume
+  EXPECT_EQ(Allocation.BitmapSector, 0);  // never written raw
   EXPECT_EQ(Line(lines, "User files="), "User files=0, Folders=1");
   EXPECT_FALSE(Has(lines, "Bitmap:"));  // no cluster cross-check on a shared volume
   EXPECT_TRUE(Has(lines, "Large free space="));

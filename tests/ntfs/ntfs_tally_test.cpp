@@ -3,10 +3,10 @@
 // fragmented counters a file falls into.
 #include <gtest/gtest.h>
 
-#include "optimise/file_table.h"
 #include "ntfs/ntfs_scan.h"
 #include "ntfs_test_support.h"
 #include "runtime/bytes.h"
+#include "volume/file_table.h"
 #include "volume/recording_window.h"
 #include "volume/report.h"
 #include "volume/shared_state.h"

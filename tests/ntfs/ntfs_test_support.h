@@ -27,8 +27,8 @@ class NtfsTest : public testing::Test {
   }
   void TearDown() override { ResetErrorState(); }
 
-  static int Errors() { return ErrorState.ErrorCount & 0x3FFF; }
-  static bool MarkPending() { return (ErrorState.ErrorCount & 0x4000) != 0; }
+  static int Errors() { return ErrorState.ErrorCount; }
+  static bool MarkPending() { return ErrorState.AlignmentMark != 0; }
 };
 
 inline std::vector<int64_t> Column(const VbArray<Long>& a) {

@@ -152,12 +152,33 @@ TEST_F(ReportTest, UnattendedBoxesDoNotWaitAndReachTheLog) {
 
 TEST_F(ReportTest, StopReportDependsOnCountedErrors) {
   Report_Stop();
-  ErrorState.ErrorCount = 0x4000;  // only the pending alignment mark
+  ErrorState.AlignmentMark = kTrue;  // only the pending alignment mark
   Report_Stop();
   ErrorState.ErrorCount = 1;
   Report_Stop();
   EXPECT_EQ(window.LineTexts(), (std::vector<std::string>{"User stop", "User stop", "Error stop"}));
   EXPECT_EQ(window.Lines()[2].pieces[0].colour, kLightRed);
+}
+
+TEST_F(ReportTest, TheAlignmentMarkIsNoErrorAndNoCountIsAMark) {
+  // The 16384th error is an error (it once read as the mark, and as no error).
+  ErrorState.ErrorCount = 0x3FFF;
+  Read_Error();
+  EXPECT_EQ(ErrorState.ErrorCount, 0x4000);
+  EXPECT_EQ(ErrorState.AlignmentMark, 0);
+  EXPECT_TRUE(AnyErrorCounted());
+  // Setting the count (as "Drive Busy" and "Bitmap: unmarked=" do) leaves a
+  // pending mark for the record decoder.
+  ErrorState.AlignmentMark = kTrue;
+  ErrorState.ErrorCount = 1;
+  EXPECT_NE(ErrorState.AlignmentMark, 0);
+  Report_Stop();
+  ErrorState.ErrorCount = 0;
+  EXPECT_FALSE(AnyErrorCounted());
+  Report_Stop();
+  ResetErrorState();
+  EXPECT_EQ(ErrorState.AlignmentMark, 0);
+  EXPECT_EQ(window.LineTexts(), (std::vector<std::string>{"Error stop", "User stop"}));
 }
 
 class FakeSurface : public StatusSurface {

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "alloc/free_segments.h"
 #include "runtime/format.h"
 #include "volume/session.h"
-#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr {
@@ -129,8 +129,8 @@ void Draw_Histogram(Control picture, const std::string& Title) {
 void Show_Gaps() {
   Clear_Size_Buckets();
   const int64_t spc = VolumeSession.SectorsPerCluster;
-  for (int64_t i = std::max<int64_t>(FreeCursor, 1); i <= FreeCount; ++i) {
-    const int64_t sectors = static_cast<int64_t>(FreeLengths(i)) * spc;
+  for (int64_t i = std::max<int64_t>(Allocation.FreeCursor, 1); i <= Allocation.FreeCount; ++i) {
+    const int64_t sectors = static_cast<int64_t>(Allocation.FreeLengths(i)) * spc;
     const int64_t bytes = sectors >= 4194304 ? int64_t{2147483647} : sectors * 512;
     if (bytes <= 0) continue;
     SizeBuckets(Size_Bucket(bytes, 15)) += 1;

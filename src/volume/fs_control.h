@@ -1,14 +1,15 @@
 // File-system control requests: the file record, the volume bitmap, a
 // file's extents and the MFT zone, asked of the file system when the volume
-// is in use (and the MFT zone always on NTFS).
+// is in use (and the MFT zone always on NTFS). The allocation layer keeps
+// what the bitmap and zone requests return (alloc/volume_bitmap.h).
 #pragma once
 
 #include <string>
 
-#include "ntfs/record_info.h"
 #include "platform/nt.h"
 #include "runtime/checked.h"
 #include "runtime/vb_array.h"
+#include "volume/record_info.h"
 
 namespace vr {
 
@@ -30,16 +31,6 @@ std::string Status_Text(nt::NTSTATUS Status);
 // ByteCount of its bytes into Dest at DestIndex. Returns the bitmap's size
 // in bytes; 0 after "Error reading drive".
 Long Get_Volume_Bitmap(Long StartLcn, Long ByteCount, ByteArray& Dest, Long DestIndex);
-
-// Fills VolumeSession.VolumeBitmap and VolumeBitmapBytes: through the file
-// system in SharedMode, else by reading the $Bitmap file (its segments
-// Lengths/Lcns, which must be one) raw.
-void Load_Bitmap(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns);
-
-// The MFT zone from FSCTL_GET_NTFS_VOLUME_DATA (all zeros off NTFS); clears
-// the allocation floor when the zone reaches above it. False after
-// "Error reading drive".
-bool Get_MFT_Zone();
 
 // Opens a file (GENERIC_READ, write-through and no buffering) or a folder
 // (list access, backup semantics) with share mode 0. -1 when it cannot be

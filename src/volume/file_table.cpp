@@ -1,4 +1,4 @@
-#include "optimise/file_table.h"
+#include "volume/file_table.h"
 
 #include "volume/folder_path.h"
 

@@ -1,12 +1,12 @@
-#include "optimise/fs_control.h"
+#include "volume/fs_control.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
-#include "optimise/file_table.h"
 #include "runtime/bytes.h"
 #include "volume/error_state.h"
+#include "volume/file_table.h"
 #include "volume/session.h"
 
 namespace vr {
@@ -17,8 +17,6 @@ constexpr nt::DWORD kListDirectory = 1;              // FILE_LIST_DIRECTORY
 constexpr nt::DWORD kBackupSemantics = 0x02000000u;  // FILE_FLAG_BACKUP_SEMANTICS
 constexpr nt::DWORD kFileFlags = 0xA0000000u;        // write-through, no buffering
 constexpr int kBitmapHeader = 16;
-
-bool ErrorsCounted() { return (ErrorState.ErrorCount & 0x3FFF) != 0; }
 
 // A 64-bit request field: the value in the low half, the high half 0.
 void PutQuad(uint8_t (&in)[8], Long value) {
@@ -83,64 +81,6 @@ Long Get_Volume_Bitmap(Long StartLcn, Long ByteCount, ByteArray& Dest, Long Dest
   std::copy(reply.data() + kBitmapHeader, reply.data() + kBitmapHeader + copy,
             Dest.data() + DestIndex.Value());
   return total;
-}
-
-void Load_Bitmap(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns) {
-  VolumeSessionData& s = VolumeSession;
-  if (s.SharedMode != 0) {
-    ByteArray scratch(7);
-    s.VolumeBitmapBytes = Get_Volume_Bitmap(0, 8, scratch, 0);
-    if (ErrorsCounted()) return;
-    const int64_t rounded = (int64_t{s.VolumeBitmapBytes.Value()} + 4095) / 4096 * 4096;
-    s.VolumeBitmap.ReDim(rounded - 1);
-    Get_Volume_Bitmap(0, s.VolumeBitmapBytes, s.VolumeBitmap, 0);
-    return;
-  }
-  if (Lengths.UBound() != 1 || Lcns.UBound() < 1) {
-    Set_Error("$Bitmap fragmented");
-    return;
-  }
-  const Integer sectors = Lengths(1) * s.SectorsPerCluster;
-  const Long bytes = Long(sectors) * kSectorSize;
-  s.VolumeBitmap.ReDim(int64_t{bytes.Value()} - 1);
-  if (!Raw_Read(Lcns(1) * s.SectorsPerCluster, s.VolumeBitmap.Span())) return;
-  // The bytes that stand for clusters of the volume, as the file system
-  // would report them.
-  s.VolumeBitmapBytes = std::min<int64_t>((int64_t{s.TotalClusters.Value()} + 7) / 8, bytes);
-}
-
-bool Get_MFT_Zone() {
-  VolumeSessionData& s = VolumeSession;
-  if (s.IsNtfs == 0) {
-    s.AllocationFloor = 0;
-    s.AllocationReserveEnd = 0;
-    s.MftZoneStart = 0;
-    s.MftZoneLength = 0;
-    s.MftZoneFirstByte = 0;
-    s.MftZoneLastByte = 0;
-    return true;
-  }
-  uint8_t reply[kVolumeDataBytes] = {};
-  nt::IO_STATUS_BLOCK io;
-  const nt::NTSTATUS status = Fs_Control(s.VolumeHandle, nt::FSCTL_GET_NTFS_VOLUME_DATA, nullptr, 0,
-                                         reply, sizeof reply, io);
-  if (status != nt::STATUS_SUCCESS || io.Information < sizeof reply) {
-    Read_Error();
-    return false;
-  }
-  const Bytes r(reply, sizeof reply);
-  const Long zoneStart = Low32(r, 0x50);
-  const Long zoneEnd = Low32(r, 0x58);
-  s.MftZoneStart = zoneStart / 8 * 8;
-  const Long end8 = (zoneEnd + 7) / 8 * 8;
-  s.MftZoneLength = end8 - s.MftZoneStart + 1;
-  s.MftZoneFirstByte = zoneStart / 8;
-  s.MftZoneLastByte = (zoneEnd + 7) / 8;
-  if (s.AllocationFloor < end8 - 31) {
-    s.AllocationFloor = 0;
-    s.AllocationReserveEnd = 0;
-  }
-  return true;
 }
 
 Long Open_File(const std::string& Path, bool IsFolder) {

@@ -10,7 +10,7 @@
 namespace vr {
 
 // Rebuilds the free segments (entries 1 .. FreeCount, ascending by start)
-// from VolumeSession.VolumeBitmap. The MFT zone is a reservation: its bytes
+// from Allocation.VolumeBitmap. The MFT zone is a reservation: its bytes
 // are never listed, and the bitmap image is left as read. A gap that
 // crosses AllocationFloor is listed as two segments. FreeCursor = 0
 // afterwards.

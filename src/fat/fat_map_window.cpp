@@ -1,6 +1,7 @@
 // The FAT map window's scan from its timer to its closing step: the table
 // loaded and checked, the map drawn, the summary printed, and the hand-over
 // to the optimiser when a Defrag asked for one.
+#include "alloc/free_segments.h"
 #include "fat/fat_file_table.h"
 #include "fat/fat_geometry.h"
 #include "fat/fat_scan.h"
@@ -9,10 +10,10 @@
 #include "map/map_colors.h"
 #include "map/runs.h"
 #include "runtime/format.h"
+#include "volume/clean_check.h"
 #include "volume/error_state.h"
 #include "volume/report.h"
 #include "volume/session.h"
-#include "alloc/free_segments.h"
 #include "volume/shared_state.h"
 
 namespace vr::fat {
@@ -46,6 +47,7 @@ void Optimise_Or_Refuse() {
   }
   if (VolumeSession.SharedMode != 0) return;  // the file system moves its files
   if (!((CheckedScan != 0 && FragChains > 0) || DefragMode > 0)) return;
+  if (StopIfNotClean()) return;
   OptimiserRunning = kTrue;
   ReportError("FAT optimisation is not available yet.");
   ErrorState.Failed = kTrue;

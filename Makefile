@@ -48,7 +48,7 @@ damage: build
 # UndefinedBehaviorSanitizer in their own build folder, and run.
 SAN_BUILD ?= build-san
 SAN_TESTS = test_runtime test_platform test_drivers_fat test_drivers_ntfs test_volume \
-	test_ntfs test_fat test_map
+	test_alloc test_ntfs test_fat test_map test_tools test_viewer
 sanitize: deps
 	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined"

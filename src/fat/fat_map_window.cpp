@@ -10,6 +10,7 @@
 #include "map/map_colors.h"
 #include "map/runs.h"
 #include "runtime/format.h"
+#include "volume/clean_check.h"
 #include "volume/error_state.h"
 #include "volume/report.h"
 #include "volume/session.h"
@@ -46,6 +47,7 @@ void Optimise_Or_Refuse() {
   }
   if (VolumeSession.SharedMode != 0) return;  // the file system moves its files
   if (!((CheckedScan != 0 && FragChains > 0) || DefragMode > 0)) return;
+  if (StopIfNotClean()) return;
   OptimiserRunning = kTrue;
   ReportError("FAT optimisation is not available yet.");
   ErrorState.Failed = kTrue;

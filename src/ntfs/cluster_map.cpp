@@ -19,7 +19,6 @@
 #include "runtime/bytes.h"
 #include "runtime/format.h"
 #include "runtime/run_error.h"
-#include "volume/clean_check.h"
 #include "volume/error_state.h"
 #include "volume/raw_write.h"
 #include "volume/report.h"
@@ -64,16 +63,17 @@ bool MayWrite() {
          s.IsNtfs != 0;
 }
 
-// A write-back asked of a volume that failed the clean-volume check: nothing
-// is written and the run stops with the check's one line.
-bool Refused_If_Not_Clean(const std::string& Where) {
-  const std::string& why = VolumeNotClean();
-  if (why.empty()) return false;
-  ErrorState.ErrorText = why;
+// Raw_Write wrote nothing. On a volume that failed the clean-volume check
+// the run stops with the check's one line; anything else is a failed write.
+void Write_Not_Done(const std::string& Where) {
+  if (!LastWriteFoundUnclean()) {
+    Write_Failed(Where);
+    return;
+  }
+  ErrorState.ErrorText = LastWriteRefusal();
   if (ErrorState.ErrorWhere.empty()) ErrorState.ErrorWhere = Where;
   ErrorState.ErrorCount = ErrorState.ErrorCount + 1;
   ErrorState.Failed = kTrue;
-  return true;
 }
 
 // The bits of byte ByteIndex that stand for clusters of the volume.
@@ -199,10 +199,9 @@ bool WriteBitmap(Long Block, Long Top) {
     Write_Refused("Save_BitMap");
     return false;
   }
-  if (Refused_If_Not_Clean("Save_BitMap")) return false;
   const Bytes data(a.VolumeBitmap.data() + from, static_cast<size_t>(bytes));
   if (!Raw_Write(a.BitmapSector + Long(first), data)) {
-    Write_Failed("Save_BitMap");
+    Write_Not_Done("Save_BitMap");
     return false;
   }
   Bitmap_Saved(Block, Top);
@@ -255,7 +254,6 @@ bool WriteRecord(const ByteArray& File_Buf, Long RecordNumber) {
     Write_Refused("Save_Buf");
     return false;
   }
-  if (Refused_If_Not_Clean("Save_Buf")) return false;
   const Integer before = ErrorState.ErrorCount;
   Long left, next;
   const Long sector = FileBlock(RecordNumber, left, next);
@@ -289,7 +287,7 @@ bool WriteRecord(const ByteArray& File_Buf, Long RecordNumber) {
   // The $MFT first, then its copy: stopped in between, the $MFT holds the
   // new record and the mirror is the copy a repair rewrites.
   if (ok && mirror > 0) ok = Raw_Write(Long(mirror), all);
-  if (!ok) Write_Failed("Save_Buf");
+  if (!ok) Write_Not_Done("Save_Buf");
   return ok;
 }
 

@@ -18,6 +18,7 @@
 #include "ntfs/run_list.h"
 #include "platform/nt.h"
 #include "runtime/format.h"
+#include "volume/clean_check.h"
 #include "volume/error_state.h"
 #include "volume/file_table.h"
 #include "volume/fs_control.h"
@@ -217,7 +218,14 @@ void Trace_Dir_Tree() {
   Setup_Empty_Colors();
   MainWindow().DoEvents();
 
-  if (ErrorState.Failed == 0 && DefragMode >= 0) DefragPack_Not_Available();
+  if (ErrorState.Failed == 0 && DefragMode >= 0) {
+    // Held exclusively, the volume is written directly: only when clean.
+    // The check's line says why the command did not do its work.
+    if (s.SharedMode == 0 && StopIfNotClean())
+      g_refused = true;
+    else
+      DefragPack_Not_Available();
+  }
 }
 
 void ViewFast() {

@@ -70,6 +70,14 @@ struct FsControlResult {
   bool pending = false;
 };
 
+// What the volume queries (GetDiskFreeSpaceA, GetVolumeInformationA) take
+// from a file system whose own structures the platform does not read.
+struct FsVolumeFacts {
+  uint64_t totalClusters = 0;  // clusters of the volume, as the file system counts them
+  uint64_t freeClusters = 0;   // clear bits of its cluster bitmap
+  std::string label;           // "" when the volume has none
+};
+
 // Everything a driver is created from.
 struct DriverContext {
   char letter = 0;                      // lower-case drive letter
@@ -92,6 +100,14 @@ class FileSystemDriver {
   // FSCTL_GET_NTFS_FILE_RECORD, FSCTL_GET_VOLUME_BITMAP,
   // FSCTL_GET_RETRIEVAL_POINTERS, FSCTL_GET_NTFS_VOLUME_DATA, FSCTL_MOVE_FILE.
   virtual FsControlResult FsControl(const FsControlRequest& request) = 0;
+  // The volume's cluster counts and label. Drivers whose volumes the
+  // platform measures itself (FAT) answer STATUS_INVALID_DEVICE_REQUEST;
+  // a damaged structure is STATUS_DISK_CORRUPT_ERROR, a failed read
+  // STATUS_DEVICE_DATA_ERROR.
+  virtual nt::NTSTATUS QueryVolume(FsVolumeFacts& facts) {
+    facts = FsVolumeFacts{};
+    return nt::STATUS_INVALID_DEVICE_REQUEST;
+  }
   // The volume changed behind the driver: drop every cached structure.
   virtual void Invalidate() = 0;
   // The program is about to lock the volume: finish every pending change

@@ -32,7 +32,9 @@ class GateDevice : public BlockDevice {
   GateDevice(std::shared_ptr<BlockDevice> inner, std::shared_ptr<bool> locked)
       : inner_(std::move(inner)), locked_(std::move(locked)) {}
   bool Read(uint64_t offset, void* buffer, size_t size) override {
-    return inner_->Read(offset, buffer, size);
+    if (inner_->Read(offset, buffer, size)) return true;
+    readFailed_ = true;
+    return false;
   }
   bool Write(uint64_t offset, const void* buffer, size_t size) override {
     return !*locked_ && inner_->Write(offset, buffer, size);
@@ -40,10 +42,13 @@ class GateDevice : public BlockDevice {
   bool Flush() override { return inner_->Flush(); }
   uint64_t Size() const override { return inner_->Size(); }
   bool ReadOnly() const override { return *locked_ || inner_->ReadOnly(); }
+  // Whether a read through the gate ever failed.
+  bool ReadFailed() const { return readFailed_; }
 
  private:
   std::shared_ptr<BlockDevice> inner_;
   std::shared_ptr<bool> locked_;
+  bool readFailed_ = false;
 };
 
 std::string FaultSetting() {
@@ -279,7 +284,8 @@ bool DrivePath(const std::string& name, char& letter, std::string& path) {
 }
 
 // The driver of a volume, created when first needed.
-FileSystemDriver* DriverOf(Volume& v, DWORD& error, NTSTATUS& status) {
+FileSystemDriver* DriverOf(Volume& v, DWORD& error, NTSTATUS& status, bool* readFailed) {
+  if (readFailed != nullptr) *readFailed = false;
   if (v.driver) {
     if (v.driverStale) {
       v.driver->Invalidate();
@@ -305,10 +311,12 @@ FileSystemDriver* DriverOf(Volume& v, DWORD& error, NTSTATUS& status) {
   platform::DriverContext context;
   context.letter = v.source.letter;
   context.fileSystem = facts.fileSystem;
-  context.device = std::make_shared<GateDevice>(v.device, v.locked);
+  auto gate = std::make_shared<GateDevice>(v.device, v.locked);
+  context.device = gate;
   context.readOnly = v.mounted || v.readOnly;
   v.driver = platform::CreateFileSystemDriver(context, reason);
   if (!v.driver) {
+    if (readFailed != nullptr) *readFailed = gate->ReadFailed();
     error = ERROR_UNRECOGNIZED_VOLUME;
     status = platform::STATUS_UNRECOGNIZED_VOLUME;
     return nullptr;

@@ -103,8 +103,9 @@ Volume* UseVolume(char letter, DWORD& error, MountState known = MountState::kUnk
 // without handles becomes idle (kept while its image is unchanged) or, for
 // memory drives, is dropped.
 void ReleaseVolume(char letter);
-// The driver of a volume, created when first needed.
-FileSystemDriver* DriverOf(Volume& v, DWORD& error, NTSTATUS& status);
+// The driver of a volume, created when first needed. `readFailed` (when
+// given) tells a driver that refused the volume because a read failed.
+FileSystemDriver* DriverOf(Volume& v, DWORD& error, NTSTATUS& status, bool* readFailed = nullptr);
 // Ends the program's lock; the driver re-reads the volume afterwards.
 void Unlock(Volume& v);
 

@@ -2,9 +2,10 @@
 // total clusters, and the reason the last volume was not recognised.
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
+#include "platform/fs_driver.h"
 #include "platform/nt_internal.h"
-#include "drivers/ntfs/ntfs3g_device.h"
 #include "platform/partitions.h"
 #include "platform/platform.h"
 #include "platform/platform_state.h"
@@ -18,9 +19,9 @@ namespace {
 
 // The facts of a drive's volume, through its open stack or a transient one.
 bool QueryVolume(const std::string& root, platform::VolumeFacts& facts,
-                 std::shared_ptr<BlockDevice>& device, DWORD& error) {
+                 std::shared_ptr<BlockDevice>& device, char& letter, DWORD& error) {
   platform::detail::lastFailure.clear();
-  char letter = 0;
+  letter = 0;
   std::string rest;
   if (!DrivePath(root, letter, rest) || !rest.empty()) {
     error = ERROR_INVALID_NAME;
@@ -54,6 +55,36 @@ bool QueryVolume(const std::string& root, platform::VolumeFacts& facts,
   return true;
 }
 
+// What the drive's file-system driver reads from the volume's own
+// structures (NTFS: the cluster bitmap and $Volume). STATUS_DEVICE_DATA_ERROR
+// when a read failed, STATUS_UNRECOGNIZED_VOLUME when the driver refused the
+// volume, STATUS_INVALID_DEVICE_REQUEST when no driver answers.
+NTSTATUS DriverFacts(char letter, platform::FsVolumeFacts& facts) {
+  facts = platform::FsVolumeFacts{};
+  DWORD error = ERROR_SUCCESS;
+  Volume* v = UseVolume(letter, error);
+  if (v == nullptr) return STATUS_DEVICE_DATA_ERROR;
+  NTSTATUS status = STATUS_SUCCESS;
+  bool readFailed = false;
+  FileSystemDriver* driver = DriverOf(*v, error, status, &readFailed);
+  if (driver == nullptr) {
+    if (readFailed) status = STATUS_DEVICE_DATA_ERROR;
+  } else {
+    try {
+      status = driver->QueryVolume(facts);
+    } catch (const std::exception&) {
+      status = STATUS_DISK_CORRUPT_ERROR;
+    }
+  }
+  ReleaseVolume(letter);
+  return status;
+}
+
+// The platform counts free clusters itself where identification reads the
+// allocation structures (the FAT, the ext superblock); NTFS keeps them in a
+// bitmap file that only its driver reads.
+bool DriverMeasures(const platform::VolumeFacts& facts) { return facts.fileSystem == "NTFS"; }
+
 bool CopyText(const std::string& text, char* buffer, DWORD size) {
   if (buffer == nullptr) return true;
   if (text.size() + 1 > size) return false;
@@ -67,13 +98,23 @@ BOOL GetDiskFreeSpaceA(const std::string& root, DWORD* sectorsPerCluster, DWORD*
                        DWORD* freeClusters, DWORD* totalClusters) {
   platform::VolumeFacts facts;
   std::shared_ptr<BlockDevice> device;
+  char letter = 0;
   DWORD error = ERROR_SUCCESS;
-  if (!QueryVolume(root, facts, device, error)) return Fail(error);
+  if (!QueryVolume(root, facts, device, letter, error)) return Fail(error);
   uint64_t free = 0;
-  std::string reason;
-  bool readFailed = false;
-  if (!platform::CountFreeClusters(device, facts, free, reason, readFailed))
-    return Fail(readFailed ? ERROR_NOT_READY : ERROR_UNRECOGNIZED_VOLUME);
+  if (DriverMeasures(facts)) {
+    platform::FsVolumeFacts measured;
+    const NTSTATUS status = DriverFacts(letter, measured);
+    if (status == STATUS_DEVICE_DATA_ERROR) return Fail(ERROR_NOT_READY);
+    if (status != STATUS_SUCCESS) return Fail(ERROR_UNRECOGNIZED_VOLUME);
+    free = measured.freeClusters;
+    facts.totalClusters = measured.totalClusters;
+  } else {
+    std::string reason;
+    bool readFailed = false;
+    if (!platform::CountFreeClusters(device, facts, free, reason, readFailed))
+      return Fail(readFailed ? ERROR_NOT_READY : ERROR_UNRECOGNIZED_VOLUME);
+  }
   auto clamp = [](uint64_t n) { return static_cast<DWORD>(std::min<uint64_t>(n, 0xFFFFFFFFu)); };
   if (sectorsPerCluster != nullptr) *sectorsPerCluster = facts.sectorsPerCluster;
   if (bytesPerSector != nullptr) *bytesPerSector = kSectorBytes;
@@ -88,17 +129,17 @@ BOOL GetVolumeInformationA(const std::string& root, char* volumeName, DWORD volu
                            char* fsName, DWORD fsNameSize) {
   platform::VolumeFacts facts;
   std::shared_ptr<BlockDevice> device;
+  char letter = 0;
   DWORD error = ERROR_SUCCESS;
-  if (!QueryVolume(root, facts, device, error)) return Fail(error);
-  if (facts.fileSystem == "NTFS") {
-    // The label lives in $Volume; libntfs-3g reads it.
-    std::string reason;
-    bool readFailed = false;
-    auto volume = platform::Ntfs3gVolume::Mount(device, true, reason, &readFailed);
-    if (!volume && readFailed) return Fail(ERROR_NOT_READY);
-    // A damaged NTFS volume is still NTFS: it is named, without a label,
-    // and the program's own checks report the damage.
-    facts.label = volume ? volume->Label() : std::string();
+  if (!QueryVolume(root, facts, device, letter, error)) return Fail(error);
+  if (DriverMeasures(facts)) {
+    // The label lives in $Volume, which the driver reads. A damaged NTFS
+    // volume is still NTFS: it is named, without a label, and the
+    // program's own checks report the damage.
+    platform::FsVolumeFacts measured;
+    const NTSTATUS status = DriverFacts(letter, measured);
+    if (status == STATUS_DEVICE_DATA_ERROR) return Fail(ERROR_NOT_READY);
+    facts.label = measured.label;
   }
   if (!CopyText(facts.label, volumeName, volumeNameSize) ||
       !CopyText(facts.fileSystem, fsName, fsNameSize))

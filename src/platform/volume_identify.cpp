@@ -7,7 +7,6 @@
 #include <bit>
 #include <vector>
 
-#include "drivers/ntfs/ntfs3g_device.h"
 #include "runtime/format.h"
 
 namespace platform {
@@ -308,23 +307,12 @@ bool CountFreeClusters(const std::shared_ptr<BlockDevice>& device, VolumeFacts& 
     }
     return true;
   }
-  if (facts.fileSystem == "NTFS") {
-    auto volume = Ntfs3gVolume::Mount(device, true, reason, &readFailed);
-    if (!volume) return false;
-    if (!volume->CountFreeClusters(freeClusters)) {
-      reason = "Error reading the cluster bitmap";
-      return false;
-    }
-    // The cluster count libntfs-3g checked against the device.
-    facts.totalClusters = volume->TotalClusters();
-    facts.label = volume->Label();
-    return true;
-  }
   if (facts.fileSystem == "ext2" || facts.fileSystem == "ext3" || facts.fileSystem == "ext4") {
     freeClusters = facts.extFreeBlocks;
     return true;
   }
-  reason = facts.fileSystem + " volumes are not supported";
+  reason = facts.fileSystem == "NTFS" ? "NTFS volumes are measured by their driver"
+                                      : facts.fileSystem + " volumes are not supported";
   return false;
 }
 

@@ -62,11 +62,12 @@ uint32_t NtfsRecordBytes(int8_t value, uint32_t clusterBytes);
 // a FAT shorter than the entry raises run-time error 9).
 uint32_t FatEntry(vr::Bytes fat, int fatBits, uint32_t cluster);
 
-// Counts the free clusters of an identified volume from its own structures:
-// the first FAT, the NTFS cluster bitmap (through libntfs-3g) or the ext
-// superblock. NTFS also fills the label from $Volume. False with a reason
-// when the structures cannot be read; `readFailed` tells a failed device
-// read from a damaged structure.
+// Counts the free clusters of an identified volume from the structures
+// identification reads: the first FAT or the ext superblock. NTFS keeps its
+// count in the cluster bitmap, which its driver reads (FsVolumeFacts). False
+// with a reason when the structures cannot be read or the kind is not
+// counted here; `readFailed` tells a failed device read from a damaged
+// structure.
 bool CountFreeClusters(const std::shared_ptr<BlockDevice>& device, VolumeFacts& facts,
                        uint64_t& freeClusters, std::string& reason, bool& readFailed);
 

@@ -5,6 +5,9 @@
 #include <vector>
 
 #include "runtime/run_error.h"
+#include "volume/error_state.h"
+#include "volume/hibernation_check.h"
+#include "volume/report.h"
 #include "volume/session.h"
 
 namespace vr {
@@ -120,6 +123,8 @@ std::string NtfsReason(Bytes boot) {
   if (info < 0 || U8(r, info + 8) != 0) return "its $Volume record cannot be read";
   const uint16_t flags = U16(r, info + U16(r, info + 0x14) + 0x0A);
   if ((flags & 0x0001) != 0) return "it is marked dirty ($Volume)";
+  const std::string hibernated = HibernationReason({clusterBytes, recordBytes, mftLcn}, ReadAt);
+  if (!hibernated.empty()) return hibernated;
   if (!record(2, r)) return "its $LogFile record cannot be read";
   const int64_t data = FindAttribute(r, 0x80);
   const int64_t lcn = data < 0 ? -1 : FirstLcn(r, data);
@@ -159,6 +164,14 @@ const std::string& VolumeNotClean() {
     c.done = true;
   }
   return c.reason;
+}
+
+bool StopIfNotClean() {
+  const std::string& why = VolumeNotClean();
+  if (why.empty()) return false;
+  ReportError(why);
+  ErrorState.Failed = kTrue;
+  return true;
 }
 
 void ForgetCleanCheck() { Check() = CleanCheck{}; }

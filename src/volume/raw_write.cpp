@@ -13,6 +13,7 @@ namespace {
 
 bool verify = false;
 std::string refusal;
+bool unclean = false;
 
 bool Refuse(const std::string& why) {
   refusal = why;
@@ -25,8 +26,11 @@ void SetWriteVerify(bool on) { verify = on; }
 
 const std::string& LastWriteRefusal() { return refusal; }
 
+bool LastWriteFoundUnclean() { return unclean; }
+
 bool Raw_Write(Long Sector, Bytes Data) {
   const VolumeSessionData& s = VolumeSession;
+  unclean = false;
   // Exclusive and locked: no file system and no other program writes the
   // volume meanwhile (a mounted device is never opened exclusively).
   if (s.VolumeHandle == -1 || s.SharedMode != 0 || s.NotLocked != 0 || s.Locked == 0)
@@ -35,7 +39,10 @@ bool Raw_Write(Long Sector, Bytes Data) {
     return Refuse("A write must cover whole sectors.");
   if (Sector < 0) return Refuse("A write must start inside the volume.");
   const std::string& notClean = VolumeNotClean();
-  if (!notClean.empty()) return Refuse(notClean);
+  if (!notClean.empty()) {
+    unclean = true;
+    return Refuse(notClean);
+  }
   if (!Seek_Sector(Sector)) return Refuse("Error writing drive");
   nt::DWORD written = 0;
   const nt::BOOL ok = nt::WriteFile(s.VolumeHandle, Data.data(),

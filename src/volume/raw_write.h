@@ -14,8 +14,7 @@ namespace vr {
 // and locked on a writable handle and has passed the clean-volume check.
 // A failed seek, a partial sector or a short write is a failure; with
 // read-back verification on, the sectors are read again and compared.
-// A refusal or failure records "Error writing drive" (or the refusal's
-// reason) in the error state.
+// The error state is the caller's to set.
 bool Raw_Write(Long Sector, Bytes Data);
 
 // Reads every written sector back and compares it (tests turn it on).
@@ -23,5 +22,9 @@ void SetWriteVerify(bool on);
 
 // Why the last Raw_Write was refused or failed; empty after a success.
 const std::string& LastWriteRefusal();
+
+// Whether the last Raw_Write was refused by the clean-volume check; its one
+// line is then LastWriteRefusal().
+bool LastWriteFoundUnclean();
 
 }  // namespace vr

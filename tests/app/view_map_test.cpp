@@ -11,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 
+#include "drivers/builtin_drivers.h"
 #include "platform/platform.h"
 #include "runtime/bytes.h"
 #include "support/volume_images.h"
@@ -38,6 +39,7 @@ class ViewMapTest : public testing::Test {
  protected:
   void SetUp() override {
     platform::ResetPlatform();
+    platform::RegisterBuiltinDrivers();  // NTFS volumes are measured by their driver
     SetMainWindow(&window);
     window.onShowMap = [this](MapKind kind, const std::string& caption) {
       shown.push_back({kind, caption, VolumeSession.VolumeHandle != -1, VolumeSession.SharedMode,

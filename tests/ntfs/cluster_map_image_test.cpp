@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <set>
@@ -684,6 +685,35 @@ class RecordWriteBack : public WriteBack {
   int64_t flagsAt_ = 0;
   ByteArray buffer_;
 };
+
+// The write-backs leave the clean-volume check to Raw_Write: on a volume
+// marked dirty both stop with the check's one line, as no failed write, and
+// write nothing.
+TEST_F(RecordWriteBack, OnADirtyVolumeTheWriteBacksStopWithTheCheckLine) {
+  const std::string path = testsupport::TempPath("cluster-map-dirty.img");
+  ASSERT_TRUE(testsupport::WriteFileBytes(path, image_));
+  ntfs_volume* vol = ntfs_mount(path.c_str(), NTFS_MNT_NONE);
+  ASSERT_NE(vol, nullptr);
+  ASSERT_EQ(ntfs_volume_write_flags(vol, vol->flags | VOLUME_IS_DIRTY), 0);
+  ASSERT_EQ(ntfs_umount(vol, FALSE), 0);
+  const std::vector<uint8_t> dirty = testsupport::ReadFileBytes(path);
+  std::remove(path.c_str());
+  ASSERT_NO_FATAL_FAILURE(OpenLogged(dirty));
+  ASSERT_NO_FATAL_FAILURE(Prepare());
+  const std::string line = "The volume is not clean: it is marked dirty ($Volume).";
+  EXPECT_FALSE(Save_Buf(buffer_, Long(record_)));
+  EXPECT_EQ(ErrorState.ErrorText, line);
+  EXPECT_EQ(ErrorState.ErrorWhere, "Save_Buf");
+  EXPECT_EQ(ErrorState.ReadFault, 0) << "a refusal, not a failed write";
+  ResetErrorState();
+  EXPECT_FALSE(Save_BitMap(0, 10));
+  EXPECT_EQ(ErrorState.ErrorText, line);
+  EXPECT_EQ(ErrorState.ErrorWhere, "Save_BitMap");
+  EXPECT_EQ(ErrorState.ErrorCount, 1);
+  EXPECT_EQ(ErrorState.Failed, -1);
+  EXPECT_TRUE(log_->Log().empty());
+  EXPECT_TRUE(Changed(dirty).empty());
+}
 
 TEST_F(RecordWriteBack, SaveBufWritesTheRecordAtItsPlace) {
   ASSERT_NO_FATAL_FAILURE(OpenLogged(image_));

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "drivers/builtin_drivers.h"
 #include "platform/nt.h"
 #include "platform/platform.h"
 #include "platform/platform_state.h"
@@ -23,6 +24,7 @@ class NtVolumeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     platform::ResetPlatform();
+    platform::RegisterBuiltinDrivers();  // NTFS volumes are measured by their driver
     ::unsetenv("VODURU_FAULTS");
   }
   void TearDown() override {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "drivers/builtin_drivers.h"
 #include "platform/block_device.h"
 #include "platform/nt.h"
 #include "platform/partitions.h"
@@ -92,6 +93,7 @@ class WholeDiskTest : public ::testing::TestWithParam<std::string> {
   // The two volumes are built once; each test gets a fresh disk of them.
   void SetUp() override {
     platform::ResetPlatform();
+    platform::RegisterBuiltinDrivers();  // NTFS volumes are measured by their driver
     if (testsupport::FindTool("sfdisk").empty()) GTEST_SKIP() << "sfdisk not installed";
     static std::string fat, ntfs;
     std::string error;

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "app/charts/chart_canvas.h"
+#include "app/command_guard.h"
 #include "app/hex_command.h"
 #include "app/map_picture.h"
 #include "app/qt/guard.h"
@@ -72,13 +73,13 @@ void NTBrimF::BuildMenus() {
     // undone before the command runs.
     connect(a, &QAction::triggered, this, [a, item](bool checked) {
       if (a->isCheckable()) a->setChecked(!checked);
-      Guard([item] { RunMenuCommand(item); });
+      Guard([item] { AdmitCommand([item] { RunMenuCommand(item); }); });
     });
     actions_[e.item] = a;
   }
   // Opening the Drive menu is its title's click: it resets the display.
   connect(menus_[MenuItem::Drive_], &QMenu::aboutToShow, this,
-          [] { Guard([] { Drive__Click(); }); });
+          [] { Guard([] { AdmitCommand(Drive__Click); }); });
   actions_[MenuItem::Validate_]->setEnabled(false);
 }
 
@@ -104,7 +105,8 @@ void NTBrimF::BuildControls() {
   drvUser_ = new QComboBox(messages_);
   drvUser_->setObjectName("DrvUser");
   drvUser_->installEventFilter(this);
-  connect(drvUser_, &QComboBox::currentIndexChanged, this, [] { Guard([] { DrvUser_Change(); }); });
+  connect(drvUser_, &QComboBox::currentIndexChanged, this,
+          [] { Guard([] { AdmitCommand(DrvUser_Change); }); });
 
   picMap_ = new MapPicture(messages_);
   picMap_->setObjectName("picMap");
@@ -197,13 +199,15 @@ bool NTBrimF::eventFilter(QObject* watched, QEvent* event) {
     const Qt::FocusReason why = static_cast<QFocusEvent*>(event)->reason();
     if (why == Qt::MouseFocusReason || why == Qt::TabFocusReason || why == Qt::BacktabFocusReason ||
         why == Qt::ShortcutFocusReason)
-      Guard([] { DrvUser_GotFocus(); });
+      Guard([] { AdmitCommand(DrvUser_GotFocus); });
   }
   return QMainWindow::eventFilter(watched, event);
 }
 
 void NTBrimF::closeEvent(QCloseEvent* event) {
-  if (Form_QueryUnload()) {
+  // While a command runs, closing only asks it to stop.
+  if (Form_QueryUnload() || CommandRunning()) {
+    ErrorState.Failed = kTrue;
     event->ignore();
     return;
   }

@@ -72,6 +72,18 @@ class NtfsDriver : public FileSystemDriver {
     }
   }
 
+  nt::NTSTATUS QueryVolume(FsVolumeFacts& facts) override {
+    facts = FsVolumeFacts{};
+    nt::NTSTATUS status = nt::STATUS_SUCCESS;
+    if (mount_->Volume(status) == nullptr) return status;
+    const Ntfs3gVolume& mounted = *mount_->Mounted();
+    // The cluster count libntfs-3g checked against the device.
+    facts.totalClusters = mounted.TotalClusters();
+    facts.label = mounted.Label();
+    if (!mounted.CountFreeClusters(facts.freeClusters)) return nt::STATUS_DISK_CORRUPT_ERROR;
+    return nt::STATUS_SUCCESS;
+  }
+
   // The volume may have changed behind the driver (the program held it
   // locked): clusters it had waiting may be in use now, so they are
   // forgotten, never freed.

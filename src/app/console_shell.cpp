@@ -1,14 +1,11 @@
 #include "app/console_shell.h"
 
-#include <exception>
 #include <iostream>
 
 #include "app/command_line.h"
+#include "app/event_guard.h"
 #include "app/map_window.h"
 #include "app/shell.h"
-#include "runtime/run_error.h"
-#include "volume/error_state.h"
-#include "volume/report.h"
 
 namespace vr {
 
@@ -40,21 +37,6 @@ class ConsoleMapWindow : public MapWindowPort {
   bool unloaded_ = false;
 };
 
-// An event procedure's run-time error that nothing handled: reported as the
-// window's event loop would report it.
-template <typename F>
-void Console_Event(F&& f) {
-  try {
-    f();
-  } catch (const RunError& e) {
-    ErrorState.Failed = kTrue;
-    ReportError(e.Description());
-  } catch (const std::exception& e) {
-    ErrorState.Failed = kTrue;
-    ReportError(e.what());
-  }
-}
-
 }  // namespace
 
 bool ConsoleShell::IsVisible(Control c) const {
@@ -81,7 +63,7 @@ std::string ConsoleShell::DrvUserText() const {
 
 void ConsoleShell::ShowMapWindow(MapKind kind, const std::string&) {
   ConsoleMapWindow map(kind);
-  Console_Event([&] { map.Run(); });
+  Guard([&] { map.Run(); });
 }
 
 bool ConsoleShell::MenuChecked(MenuItem item) const {
@@ -92,7 +74,7 @@ bool ConsoleShell::MenuChecked(MenuItem item) const {
 int Run_Console_Program() {
   ConsoleShell console;
   InstallShell(&console);
-  Console_Event([] { Form_Load(); });
+  Guard([] { Form_Load(); });
   Form_Terminate();
   InstallShell(nullptr);
   // Every headless start ends the program; one that did not has nothing

@@ -13,7 +13,7 @@
 #include "app/command_guard.h"
 #include "app/hex_command.h"
 #include "app/map_picture.h"
-#include "app/qt/guard.h"
+#include "app/event_guard.h"
 #include "app/qt/help_window.h"
 #include "app/qt/hex_window.h"
 #include "app/qt/message_area.h"

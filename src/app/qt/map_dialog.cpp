@@ -5,7 +5,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 
-#include "app/qt/guard.h"
+#include "app/event_guard.h"
 #include "app/qt/qt_palette.h"
 #include "app/shell.h"
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "app/qt/guard.h"
+#include "app/event_guard.h"
 #include "app/qt/main_window.h"
 #include "app/shell.h"
 

@@ -1,5 +1,5 @@
-// Runs an event procedure from a Qt event: a run-time error that reaches the
-// event loop is reported in the message area instead of escaping Qt.
+// Runs an event procedure: a run-time error that reaches the event loop (Qt's,
+// or the console shell's) is reported in the message area instead of escaping.
 #pragma once
 
 #include <exception>

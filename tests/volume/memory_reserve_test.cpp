@@ -25,7 +25,11 @@ TEST(MemoryReserveTest, ReservesWithoutTouchingAndAnswersForItsBounds) {
   const long before = MinorFaults();
   probe.ReDim(upper);
   EXPECT_EQ(probe.UBound(), upper);
+#ifndef __SANITIZE_ADDRESS__  // AddressSanitizer's allocator touches what it hands out
   EXPECT_LT(MinorFaults() - before, 64);
+#else
+  (void)before;
+#endif
   probe.ReDim(-1);
   EXPECT_EQ(probe.UBound(), -1);
   // A bound below -1 is a subscript error, memory that is not there error

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -130,6 +131,12 @@ double PeakMb(const std::string& command) {
   double kb = -1;
   in >> kb;
   return kb < 0 ? -1 : kb / 1024.0;
+}
+
+std::string ProgramUnderTest(int argc, char** argv, int index) {
+  if (argc > index) return argv[index];
+  return (std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "voduru")
+      .string();
 }
 
 }  // namespace bench

@@ -20,6 +20,10 @@ struct CommandTime {
 };
 CommandTime TimeCommand(int rounds, const std::string& command);
 
+// The program to measure: argv[index] when given, else `voduru` in the build
+// folder above the benchmark's own.
+std::string ProgramUnderTest(int argc, char** argv, int index);
+
 // A 512 MB NTFS volume of 100,000 small files in the test folder; its path,
 // or "" after printing why it could not be built. `filesPerFolder` spreads
 // them over that many to a folder.

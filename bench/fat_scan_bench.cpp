@@ -82,11 +82,7 @@ bool WriteViewBytes(const std::string& image, const std::string& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string voduru =
-      argc > 1
-          ? argv[1]
-          : (std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "voduru")
-                .string();
+  const std::string voduru = bench::ProgramUnderTest(argc, argv, 1);
   const std::string image = testsupport::TempPath("fat16-bench.img");
   std::string error;
   std::printf("Building a FAT16 volume of %d files...\n", kFolders * kFilesPerFolder);

@@ -34,11 +34,7 @@ double Ratio(double a, double b) { return a < 0 || b <= 0 ? -1 : a / b; }
 
 int main(int argc, char** argv) {
   std::string image = argc > 1 ? argv[1] : "";
-  const std::string voduru =
-      argc > 2
-          ? argv[2]
-          : (std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "voduru")
-                .string();
+  const std::string voduru = bench::ProgramUnderTest(argc, argv, 2);
   if (image.empty()) {
     image = bench::BuildLargeNtfsVolume("bench_ntfs_scan", 100);
     if (image.empty()) return 1;

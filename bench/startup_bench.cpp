@@ -12,11 +12,7 @@
 #include "support/volume_images.h"
 
 int main(int argc, char** argv) {
-  const std::string voduru =
-      argc > 1
-          ? argv[1]
-          : (std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "voduru")
-                .string();
+  const std::string voduru = bench::ProgramUnderTest(argc, argv, 1);
   const std::string image = testsupport::TempPath("fat12-start.img");
   std::string error;
   if (!testsupport::MakeFatImage(image, 4096, 12, "", "START", error)) {

@@ -106,8 +106,11 @@ void Free_Space_Lines() {
 // not do its work, but nobody stopped the scan.
 bool g_refused = false;
 
-// The optimiser is not part of this build: a Defrag ends after its scan and
-// says so.
+OptimiserRun g_optimiser = nullptr;
+
+// The optimiser for this volume is not part of this build (none installed,
+// or the volume is held exclusively): a Defrag ends after its scan and says
+// so.
 void DefragPack_Not_Available() {
   ReportError(VolumeSession.IsNtfs != 0 ? "NTFS optimisation is not available yet."
                                         : "FAT optimisation is not available yet.");
@@ -144,6 +147,21 @@ void Finish_Map() {
 }  // namespace
 
 void Set_Ntfs_Window(NtfsMapPort* Window) { g_window = Window; }
+
+StatusSurface* Ntfs_Status() { return g_window != nullptr ? &g_window->Status() : nullptr; }
+
+void Set_Optimiser(OptimiserRun Run) { g_optimiser = Run; }
+
+namespace {
+// Hands a Defrag over to the optimiser, which moves files through the file
+// system: on a volume in use only.
+void Hand_Over() {
+  if (VolumeSession.SharedMode != 0 && g_optimiser != nullptr)
+    g_optimiser();
+  else
+    DefragPack_Not_Available();
+}
+}  // namespace
 
 void Active(const std::string& Text) {
   if (g_window != nullptr) Status_Value(kNtfsStatusLine1, g_window->Status(), Text, kBrightWhite);
@@ -224,7 +242,7 @@ void Trace_Dir_Tree() {
     if (s.SharedMode == 0 && StopIfNotClean())
       g_refused = true;
     else
-      DefragPack_Not_Available();
+      Hand_Over();
   }
 }
 
@@ -328,7 +346,7 @@ void FormLoad(NtfsMapPort& Window) {
         ViewFast();
     } else {
       // A FAT volume in use handed over for optimisation through the file
-      // system; the optimiser is not part of this build.
+      // system; the FAT scan does not hand over to this window yet.
       FirstUserRecord = 1;
       Set_Allocation_Floor(false);
       if (Get_MFT_Zone()) {

@@ -58,6 +58,14 @@ class NtfsMapPort {
 
 // The window the scan writes its status lines to (none: not written).
 void Set_Ntfs_Window(NtfsMapPort* Window);
+// Its status-line surface; null when no window is set.
+StatusSurface* Ntfs_Status();
+
+// The optimiser run a Defrag hands over to at the end of its scan, on a
+// volume the file system moves files for (in use). Installed by the
+// program; without it a Defrag says the optimiser is not available.
+using OptimiserRun = void (*)();
+void Set_Optimiser(OptimiserRun Run);
 
 // The entry run by the window's one-shot timer: picks the scan, then the
 // closing step.

@@ -14,6 +14,7 @@
 
 #include "platform/io_counts.h"
 #include "platform/platform_state.h"
+#include "runtime/format.h"
 
 namespace platform {
 
@@ -328,6 +329,7 @@ namespace detail {
 bool VirtualSleep(uint32_t ms) {
   if (!State().virtualSleep) return false;
   State().virtualMs += ms;
+  vr::AdvanceTimer(ms / 1000.0);
   return true;
 }
 void CountBeep() { ++State().beeps; }

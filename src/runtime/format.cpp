@@ -74,6 +74,12 @@ std::string SingleText(float value) {
   return s;
 }
 
+namespace {
+double g_timerSkipped = 0;
+}  // namespace
+
+void AdvanceTimer(double Seconds) { g_timerSkipped += Seconds; }
+
 double Timer() {
   using namespace std::chrono;
   const auto now = system_clock::now();
@@ -81,7 +87,8 @@ double Timer() {
   std::tm local{};
   localtime_r(&t, &local);
   const double frac = duration<double>(now.time_since_epoch()).count() - static_cast<double>(t);
-  return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + frac;
+  const double seconds = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + frac;
+  return std::fmod(seconds + g_timerSkipped, 86400.0);
 }
 
 std::string Printable(const std::string& Name) {

@@ -29,7 +29,10 @@ std::string SingleText(float value);
 // record's name never reaches a message as raw bytes.
 std::string Printable(const std::string& Name);
 
-// Seconds since midnight, local time, with fractions.
+// Seconds since midnight, local time, with fractions, plus the time the
+// platform's virtual sleeping has skipped (AdvanceTimer), so timings that
+// count in Timer seconds follow a sleep that did not wait.
 double Timer();
+void AdvanceTimer(double Seconds);
 
 }  // namespace vr

@@ -80,7 +80,8 @@ TEST_F(EngineImageTest, PostponedMovesAreRetriedGivenUpAndCancelledAsTheyAge) {
     // Twelve seconds old: given up, its reservation free again, its file
     // known where it still is. Eleven seconds old: kept, and so is the
     // order of the list.
-    DelayedMoves(1).Time = static_cast<float>(Timer() - 12);
+    // (A Single holds the time of day to some milliseconds only.)
+    DelayedMoves(1).Time = static_cast<float>(Timer() - 12.05);
     DelayedMoves(2).Time = static_cast<float>(Timer() - 11);
     Retry_Delayed(Timer());
     EXPECT_EQ(ErrorState.ErrorCount, 0);

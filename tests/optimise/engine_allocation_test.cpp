@@ -202,7 +202,7 @@ TEST_F(EngineAllocation, SmallStateProceduresSayWhatTheyShould) {
   // behind the entry's time is no day's wait.
   EXPECT_DOUBLE_EQ(AgeOf(86399.5, 11.5), 12);
   EXPECT_DOUBLE_EQ(AgeOf(100, 108), 8);
-  EXPECT_DOUBLE_EQ(AgeOf(100, 99.95), -0.05);
+  EXPECT_NEAR(AgeOf(100, 99.95), -0.05, 1e-9);
 }
 
 TEST_F(EngineAllocation, AVolumeHeldExclusivelyIsNotWrittenYet) {

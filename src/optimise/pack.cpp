@@ -89,6 +89,9 @@ void Pack_Gaps(Long FirstGap, std::vector<Candidate>& List, Long UnmovableCluste
           Show_Candidates(classes, List, s);
           mark = FilesMoved + 100;
         }
+        // Esc between two files reaches the loop even when no move pumps.
+        MainWindow().DoEvents();
+        if (ErrorState.Failed != 0) break;
         Long c = 0;
         if (g <= 64) c = Best_Fit(g, s, classes, List, true);
         if (c == 0) c = Shift_Fit(l, List);

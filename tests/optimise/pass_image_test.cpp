@@ -42,6 +42,15 @@ class ChartLog : public OptimiserCharts {
   std::map<std::string, std::vector<size_t>> shown;
 };
 
+// The main window, where Esc is pressed once Moves files have moved.
+class EscAfter : public RecordingMainWindow {
+ public:
+  void DoEvents() override {
+    if (FilesMoved >= moves) ErrorState.Failed = kTrue;
+  }
+  int64_t moves = 1;
+};
+
 // One file of the fixture: its record and its runs before the passes.
 struct Tracked {
   const NtfsFixtureEntry* entry;
@@ -265,6 +274,30 @@ TEST_F(PassImage, DefragmentThenPackOnAVolumeInUse) {
   std::cout << "Free above the floor: largest " << before.largest << " of " << before.total
             << " clusters before packing, " << after.largest << " of " << after.total << " after; "
             << FilesMoved << " moves\n";
+}
+
+TEST_F(PassImage, EscStopsEachPassAfterTheFileBeingMoved) {
+  OpenAndScan();
+  if (HasFatalFailure()) return;
+  const std::vector<Tracked> files = Track(Saved());
+  const uint64_t moves = platform::NtfsMovesDone();
+  EscAfter esc;
+  SetMainWindow(&esc);
+  DeFragment();
+  EXPECT_EQ(FilesMoved, 1);
+  EXPECT_GT(ntfs::FragmentedFiles, 0);  // more were waiting
+  EXPECT_EQ(ErrorState.ErrorCount, 0);
+  // The pack pass, after one more file.
+  ErrorState.Failed = 0;
+  esc.moves = 2;
+  Long clusters = 0, count = 0;
+  RemoveHoles(clusters, count);
+  EXPECT_EQ(FilesMoved, 2);
+  EXPECT_EQ(ErrorState.ErrorCount, 0);
+  EXPECT_NE(ErrorState.Failed, 0);
+  SetMainWindow(&main_);
+  EXPECT_EQ(platform::NtfsMovesDone() - moves, 2u);
+  EXPECT_LE(ExpectIntact(files).size(), 2u);
 }
 
 }  // namespace

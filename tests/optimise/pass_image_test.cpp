@@ -276,7 +276,7 @@ TEST_F(PassImage, DefragmentThenPackOnAVolumeInUse) {
             << FilesMoved << " moves\n";
 }
 
-TEST_F(PassImage, EscStopsEachPassAfterTheFileBeingMoved) {
+TEST_F(PassImage, EscOrGivenUpDelaysEndAPassEarly) {
   OpenAndScan();
   if (HasFatalFailure()) return;
   const std::vector<Tracked> files = Track(Saved());
@@ -298,6 +298,20 @@ TEST_F(PassImage, EscStopsEachPassAfterTheFileBeingMoved) {
   SetMainWindow(&main_);
   EXPECT_EQ(platform::NtfsMovesDone() - moves, 2u);
   EXPECT_LE(ExpectIntact(files).size(), 2u);
+
+  // Ten postponed moves given up: the round ends after its first step that
+  // moves something, without its closing charts.
+  ErrorState.Failed = 0;
+  AbandonedDelays = 10;
+  charts_.shown.clear();
+  const Long cursor = Allocation.FreeCursor;
+  RemoveHoles(clusters, count);
+  EXPECT_EQ(ErrorState.ErrorCount, 0);
+  EXPECT_GT(FilesMoved, 2);
+  EXPECT_TRUE(charts_.shown["Candidates"].empty());
+  EXPECT_EQ(Allocation.FreeCursor, cursor);
+  EXPECT_EQ(uint64_t(FilesMoved.Value()), platform::NtfsMovesDone() - moves);
+  ExpectIntact(files);
 }
 
 }  // namespace

@@ -314,5 +314,35 @@ TEST_F(PassImage, EscOrGivenUpDelaysEndAPassEarly) {
   ExpectIntact(files);
 }
 
+TEST_F(PassImage, AFileWithoutRoomStaysFragmentedAndSmallerOnesStillMove) {
+  OpenAndScan();
+  if (HasFatalFailure()) return;
+  const std::vector<Tracked> files = Track(Saved());
+  // No free segment holds more than 60 clusters: room for the 40-cluster
+  // files (48 reserved), none for the one of 800.
+  for (Long i = 1; i <= Allocation.FreeCount; ++i)
+    if (Allocation.FreeLengths(i) > 60) Allocation.FreeLengths(i) = 60;
+  const Long fragmented = ntfs::FragmentedFiles;
+  const Long unmovable = ntfs::UnmovableFragmented;
+  DeFragment();
+  EXPECT_EQ(ErrorState.ErrorCount, 0) << ErrorState.ErrorWhere << ": " << ErrorState.ErrorText;
+  EXPECT_EQ(ErrorState.Failed, 0);
+  int left = 0;
+  for (const Tracked& t : files) {
+    if (!(t.entry->flags & testsupport::kNtfsFragmented) || DoNotMove(t.record) != 0) continue;
+    SCOPED_TRACE(t.entry->path);
+    if (ClusterCount(t.record) > 48) {
+      EXPECT_GT(FragmentState(t.record), 2);
+      ++left;
+    } else {
+      EXPECT_EQ(FragmentState(t.record), 2);
+    }
+  }
+  EXPECT_EQ(left, 1);
+  EXPECT_EQ(ntfs::FragmentedFiles, 1);
+  EXPECT_EQ(FilesMoved + ntfs::UnmovableFragmented - unmovable + 1, fragmented);
+  ExpectIntact(files);
+}
+
 }  // namespace
 }  // namespace vr::test

@@ -89,6 +89,11 @@ void ReView(Integer Repaint) {
     DefragMode = -1;
     BoxColors.Fill(0);
     Draw_Legend_NTFS();
+    // The space in use first, as data that stays where it is: clusters no
+    // file-table row holds (named streams, index bitmaps, the streams of
+    // $Secure) are in use and never moved, and must not look free. The
+    // files are painted over it in their own colours.
+    Draw_Bitmap(kColorFixed);
     if (ntfs) {
       Show_MFT_Zone();
       Mark_Segments(MftBitmapLengths, MftBitmapLcns, RecordInfo{}, true);

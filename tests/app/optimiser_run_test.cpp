@@ -16,6 +16,7 @@
 #include "app/view_map.h"
 #include "drivers/builtin_drivers.h"
 #include "drivers/ntfs/ntfs_driver.h"
+#include "map/map_colors.h"
 #include "optimise/optimiser_report.h"
 #include "platform/platform.h"
 #include "runtime/format.h"
@@ -133,8 +134,12 @@ TEST_F(OptimiserRunTest, DefragAndPackReportWhatTheDriverDid) {
   platform::SetNtfsFlushDelay(0);
   MapInUse();
   const uint64_t before = platform::NtfsMovesDone();
+  const Integer review = ViewAfterDefrag;
+  ViewAfterDefrag = kTrue;
   const HeadlessRun run = Run_Headless_Command('c', -1, 1);
+  ViewAfterDefrag = review;
   const uint64_t moves = platform::NtfsMovesDone() - before;
+  const VbArray<uint8_t> runMap = BoxColors;
   EXPECT_FALSE(run.failed) << testing::PrintToString(run.lines);
   EXPECT_FALSE(run.internalFault);
   EXPECT_TRUE(run.optimiserReached);
@@ -157,6 +162,22 @@ TEST_F(OptimiserRunTest, DefragAndPackReportWhatTheDriverDid) {
   }
   EXPECT_EQ(LineStarting(view.lines, "Small free Space="), report.lines[3]);
   EXPECT_EQ(LineStarting(view.lines, "Large free space="), report.lines[4]);
+
+  // The map drawn anew after the run shows nothing as being moved any more
+  // and nothing in use as free; what it shows in use beyond the fresh view
+  // is at most the rounding of each move's reservation to 16 clusters.
+  ASSERT_EQ(runMap.UBound(), BoxColors.UBound());
+  int empty = 0;
+  int64_t slack = 0;
+  for (int64_t b = 0; b <= runMap.UBound(); ++b) {
+    EXPECT_FALSE(runMap(b) == kColorEmpty && BoxColors(b) != kColorEmpty) << "box " << b;
+    EXPECT_NE(runMap(b), kColorMoving) << "box " << b;
+    EXPECT_NE(runMap(b), kColorMoved) << "box " << b;
+    empty += runMap(b) == kColorEmpty;
+    slack += runMap(b) != kColorEmpty && BoxColors(b) == kColorEmpty;
+  }
+  EXPECT_GT(empty, 0);
+  EXPECT_LE(slack, static_cast<int64_t>(moves) * (15 / ClustersPerBox + 2));
 }
 
 // With the driver's flush delay the same run postpones moves into space not

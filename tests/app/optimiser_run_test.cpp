@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/charts/size_chart.h"
 #include "app/headless_run.h"
 #include "app/map_window.h"
 #include "app/scans.h"
@@ -17,8 +18,10 @@
 #include "drivers/builtin_drivers.h"
 #include "drivers/ntfs/ntfs_driver.h"
 #include "map/map_colors.h"
+#include "optimise/optimiser_display.h"
 #include "optimise/optimiser_report.h"
 #include "platform/platform.h"
+#include "recording_chart.h"
 #include "runtime/format.h"
 #include "support/ntfs_fixtures.h"
 #include "support/volume_images.h"
@@ -180,14 +183,52 @@ TEST_F(OptimiserRunTest, DefragAndPackReportWhatTheDriverDid) {
   EXPECT_LE(slack, static_cast<int64_t>(moves) * (15 / ClustersPerBox + 2));
 }
 
-// With the driver's flush delay the same run postpones moves into space not
-// yet released and retries them; its report still counts what the driver
-// carried out, and Defrag alone reports on its own.
-TEST_F(OptimiserRunTest, DefragWithAFlushDelayCountsTheRetriedMoves) {
+// Headings of a chart picture that start with `title`.
+int Headings(const RecordingChart& chart, const std::string& title) {
+  int n = 0;
+  for (const RecordingChart::Text& t : chart.texts)
+    n += t.text.rfind(title + " by filesize in kilobytes  (", 0) == 0;
+  return n;
+}
+
+// The charts the program installs draw the optimiser's histograms into the
+// main window's pictures, counted in the size classes.
+TEST(OptimiserCharts, SizesAreCountedIntoTheHistogramPicture) {
+  RecordingMainWindow window;
+  MainWindowPort* previous = &MainWindow();
+  SetMainWindow(&window);
+  RecordingChart picture(400, 250);
+  ChartCanvas* old = SetChartPicture(Control::picHistoF, &picture);
+  Install_Map_Scans();
+  ASSERT_NE(Optimiser_Charts(), nullptr);
+  window.SetVisible(Control::picHistoF, false);
+  Optimiser_Charts()->ShowSizes(Control::picHistoF, "Candidates", {100, 512, 600, 40 << 20});
+  EXPECT_TRUE(window.IsVisible(Control::picHistoF));
+  EXPECT_NE(picture.FindText("Candidates by filesize in kilobytes  (4)"), nullptr);
+  EXPECT_EQ(SizeBuckets(0), 2);
+  EXPECT_EQ(SizeBuckets(1), 1);
+  EXPECT_EQ(SizeBuckets(15), 1);
+  SetChartPicture(Control::picHistoF, old);
+  SetMainWindow(previous);
+  Clear_Size_Buckets();
+}
+
+// With the driver's flush delay (moves into space not yet released are put
+// off and retried) Defrag alone reports what the driver carried out, and
+// shows the fragments left and the gaps in the main window's pictures.
+TEST_F(OptimiserRunTest, DefragWithAFlushDelayReportsWhatTheDriverDid) {
   platform::SetNtfsFlushDelay(2000);
   MapInUse();
+  RecordingChart fragments(400, 250), gaps(400, 250);
+  ChartCanvas* oldF = SetChartPicture(Control::picHistoF, &fragments);
+  ChartCanvas* oldE = SetChartPicture(Control::PicHistoE, &gaps);
   const uint64_t before = platform::NtfsMovesDone();
   const HeadlessRun run = Run_Headless_Command('c', -1, 0);
+  SetChartPicture(Control::picHistoF, oldF);
+  SetChartPicture(Control::PicHistoE, oldE);
+  EXPECT_GT(fragments.clears, 0);
+  EXPECT_EQ(Headings(fragments, "Fragments"), 1) << "one heading after the last drawing";
+  EXPECT_EQ(Headings(gaps, "Gaps"), 1);
   EXPECT_FALSE(run.failed) << testing::PrintToString(run.lines);
   const Report report = FindReport(run.lines);
   ASSERT_TRUE(report.found) << testing::PrintToString(run.lines);

@@ -147,6 +147,23 @@ TEST_F(UnattendedTest, OptionDefragFollowsThePackOption) {
   EXPECT_EQ(viewMapFlags[0], std::make_pair(-1, 0));
 }
 
+// --no-pack turns "Pack after Defrag" off for the run only: --defrag and the
+// classic words defragment without packing, the menu shows it off, and the
+// stored option is what it was (on by default, or stored on).
+TEST_F(UnattendedTest, NoPackDefragmentsOnlyAndStoresNothing) {
+  StartWith({"--no-pack", "--defrag", "c", "/d"});
+  EXPECT_EQ(viewMapFlags, (std::vector<std::pair<int, int>>{{-1, 0}, {-1, 0}}));
+  EXPECT_FALSE(shell.MenuChecked(MenuItem::Pack_));
+  EXPECT_FALSE(platform::Settings().Get("Options", "Pack").has_value());
+}
+
+TEST_F(UnattendedTest, NoPackLeavesAStoredPackOptionAsItWas) {
+  platform::Settings().Save("Options", "Pack", "Yes");
+  StartWith({"--no-pack", "--defrag", "c"});
+  EXPECT_EQ(viewMapFlags, (std::vector<std::pair<int, int>>{{-1, 0}}));
+  EXPECT_EQ(platform::Settings().Get("Options", "Pack").value_or("none"), "Yes");
+}
+
 TEST_F(UnattendedTest, OptionCommandOnAnUnmappedDriveFailsTheRun) {
   StartWith({"--checked-view", "q", "--checked-view", "c"});
   EXPECT_EQ(Letters(), (std::vector<char>{'c'}));

@@ -1,0 +1,266 @@
+#include "optimise/e2e_harness.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <iostream>
+#include <regex>
+
+#include "app/map_window.h"
+#include "app/scans.h"
+#include "app/view_map.h"
+#include "drivers/builtin_drivers.h"
+#include "drivers/ntfs/ntfs_driver.h"
+#include "support/ntfs_workload.h"
+#include "support/volume_images.h"
+#include "volume/error_state.h"
+#include "volume/recording_window.h"
+#include "volume/shared_state.h"
+
+namespace vr::e2e {
+
+namespace {
+
+// A map window nobody sees.
+class SilentMapWindow : public MapWindowPort {
+ public:
+  int Width() const override { return 200; }
+  int Height() const override { return 40; }
+  int TextHeight(const std::string&) const override { return 12; }
+  int TextWidth(const std::string& text) const override { return static_cast<int>(text.size()); }
+  void FillBox(int, int, int, int, int) override {}
+  void DrawText(int, int, const std::string&, int) override {}
+  void Update() override {}
+  void Unload() override {}
+};
+
+// The recording main window with a hook in its message pump.
+class PumpingWindow : public RecordingMainWindow {
+ public:
+  std::function<void()> onPump;
+  void DoEvents() override {
+    if (onPump) onPump();
+  }
+};
+
+MapWindowLogic* g_map = nullptr;
+
+}  // namespace
+
+void PressEsc() {
+  if (g_map != nullptr) g_map->Form_KeyDown(27);
+}
+
+RunOutcome RunOptimiser(const std::string& image, const RunSetup& setup) {
+  platform::ResetPlatform();
+  platform::RegisterBuiltinDrivers();
+  platform::SetDriveMap({platform::DriveEntry{'c', image, setup.busy}});
+  if (setup.wrapper) platform::SetDeviceWrapper('c', setup.wrapper);
+  PumpingWindow window;
+  window.onPump = setup.onPump;
+  MainWindowPort* previous = &MainWindow();
+  SetMainWindow(&window);
+  Install_Map_Scans();
+  window.onShowMap = [](MapKind kind, const std::string&) {
+    SilentMapWindow silent;
+    MapWindowLogic map(kind, silent);
+    g_map = &map;
+    map.Timer1_Timer();
+    g_map = nullptr;
+  };
+  window.drvUserText = "c: [E2E]";
+  CheckedScan = setup.checked;
+  DefragMode = setup.defrag;
+  const int completed = MapRunsCompleted;
+  const uint64_t moves = platform::NtfsMovesDone();
+  ViewMap();
+  RunOutcome out;
+  out.lines = window.LineTexts();
+  out.boxes = window.boxes;
+  out.listed = window.Items(Control::lstInuse);
+  for (const std::string& raw : window.Items(Control::Raw)) out.listed.push_back(raw);
+  out.failed = !(MapRunsCompleted > completed && ErrorState.Failed == 0 && !AnyErrorCounted());
+  out.internalFault = ErrorState.InternalFault != 0;
+  SetMainWindow(previous);
+  platform::ResetPlatform();
+  out.driverMoves = platform::NtfsMovesDone() - moves;
+  return out;
+}
+
+std::string After(const std::vector<std::string>& lines, const std::string& prefix) {
+  for (const std::string& l : lines)
+    if (l.rfind(prefix, 0) == 0) return l.substr(prefix.size());
+  return "";
+}
+
+bool HasLine(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+bool HasLineStarting(const std::vector<std::string>& lines, const std::string& prefix) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+}
+
+Before TakeBefore(const std::string& image) {
+  Before b;
+  std::string error;
+  EXPECT_TRUE(testsupport::AuditNtfsVolume(image, b.audit, error)) << error;
+  EXPECT_EQ(testsupport::OtherToolsVerdict(image, b.names), "") << "before the run";
+  b.free = testsupport::FreeOutsideMftZone(b.audit);
+  return b;
+}
+
+namespace {
+
+// Whether the file of `path` appears in the fragmented-files list.
+bool Listed(const RunOutcome& run, const std::string& path) {
+  const std::string name = path.substr(path.rfind('\\') + 1);
+  return std::any_of(run.listed.begin(), run.listed.end(),
+                     [&](const std::string& item) { return item.find(name) != std::string::npos; });
+}
+
+bool Busy(const std::string& path) {
+  std::string lower = path;
+  std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+  return lower == "pagefile.sys";
+}
+
+void ExpectReportFormats(const RunOutcome& run, Verdict& v) {
+  const std::regex size(R"(^(\d+)?(\.\d+)?(Kb|Mb|Gb)$)");
+  if (HasLine(run.lines, "Moved: None")) {
+    EXPECT_FALSE(HasLineStarting(run.lines, "Moved: Files="));
+    v.movedFiles = -1;
+    return;
+  }
+  std::smatch m;
+  const std::string moved = "Moved: Files=" + After(run.lines, "Moved: Files=");
+  ASSERT_TRUE(std::regex_match(moved, m, std::regex(R"(^Moved: Files=(\d+),  Mb=(\d+)$)")))
+      << testing::PrintToString(run.lines);
+  v.movedFiles = std::stoll(m[1]);
+  const std::string time = "   Time=" + After(run.lines, "   Time=");
+  EXPECT_TRUE(std::regex_match(time, std::regex(R"(^   Time=\d+\.\d,  Mb/Sec=\S+$)"))) << time;
+  EXPECT_TRUE(std::regex_match(After(run.lines, "Fragmented files="), std::regex(R"(^\d+$)")))
+      << testing::PrintToString(run.lines);
+  const std::string small = After(run.lines, "Small free Space=");
+  const std::string large = After(run.lines, "Large free space=");
+  EXPECT_TRUE(std::regex_match(small, size)) << "Small free Space=" << small;
+  EXPECT_TRUE(std::regex_match(large, size)) << "Large free space=" << large;
+  // The lines come in their order, the moves first.
+  const auto at = [&](const std::string& prefix) {
+    return std::find_if(run.lines.begin(), run.lines.end(),
+                        [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }) -
+           run.lines.begin();
+  };
+  EXPECT_LT(at("Moved: Files="), at("   Time="));
+  EXPECT_LT(at("   Time="), at("Fragmented files="));
+  EXPECT_LT(at("Fragmented files="), at("Small free Space="));
+  EXPECT_LT(at("Small free Space="), at("Large free space="));
+}
+
+}  // namespace
+
+Verdict ExpectSoundRun(const std::string& image, const Before& before, const RunOutcome& run) {
+  Verdict v;
+  EXPECT_FALSE(run.internalFault) << testing::PrintToString(run.lines);
+  std::string error;
+  if (!testsupport::AuditNtfsVolume(image, v.audit, error)) {
+    ADD_FAILURE() << "after the run: " << error;
+    return v;
+  }
+  EXPECT_EQ(testsupport::ContentChanges(before.audit, v.audit), std::vector<std::string>{});
+  std::vector<std::string> names;
+  EXPECT_EQ(testsupport::OtherToolsVerdict(image, names), "") << "after the run";
+  EXPECT_EQ(names, before.names) << "fls -r lists other names";
+  v.free = testsupport::FreeOutsideMftZone(v.audit);
+  v.runsChanged = testsupport::RecordsWithChangedRuns(before.audit, v.audit);
+
+  // The program's own Checked View of the result.
+  RunSetup view;
+  view.defrag = -1;
+  const RunOutcome check = RunOptimiser(image, view);
+  EXPECT_FALSE(HasLineStarting(check.lines, "Bitmap: unmarked="))
+      << testing::PrintToString(check.lines);
+  EXPECT_FALSE(check.failed) << testing::PrintToString(check.lines);
+  EXPECT_EQ(check.driverMoves, 0u);
+
+  if (!run.failed) ExpectReportFormats(run, v);
+  const int64_t moved = std::max<int64_t>(v.movedFiles, 0);
+  EXPECT_EQ(static_cast<uint64_t>(moved), run.driverMoves)
+      << "the report and the driver disagree on the moves";
+  EXPECT_GE(moved, v.runsChanged) << "files changed place without a move counted";
+
+  // What stayed fragmented had a reason: it cannot be moved, or no free
+  // extent holds it; either way it is listed.
+  const auto after = testsupport::FilesByRecord(v.audit);
+  for (const auto& [path, s] : before.audit.streams) {
+    if (s.folder || path.find(':') != std::string::npos || testsupport::Contiguous(s.runs))
+      continue;
+    const auto it = after.find(s.record);
+    if (it == after.end() || testsupport::Contiguous(it->second->runs)) continue;
+    const bool unmovable = s.compressed || s.sparse || s.encrypted || Busy(path);
+    const int64_t needed = (testsupport::AllocatedClusters(s.runs) + 15) / 16 * 16;
+    if (!run.failed) {
+      EXPECT_TRUE(Listed(run, path)) << path << " is still fragmented and not listed";
+      EXPECT_TRUE(unmovable || v.free.largest < needed)
+          << path << " is still fragmented though a free extent of " << v.free.largest
+          << " clusters would hold its " << needed;
+    }
+  }
+  return v;
+}
+
+std::string CopyImage(const std::string& from, const std::string& name) {
+  const std::string to = testsupport::TempPath(name);
+  std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+  return to;
+}
+
+}  // namespace vr::e2e
+
+namespace vr::e2e {
+
+namespace {
+
+std::string BuildWorkVolume(const std::string& name, int clusterSize, int64_t leaveFree) {
+  testsupport::NtfsFixtureOptions options;
+  options.clusterSize = clusterSize;
+  testsupport::NtfsFixture fx;
+  std::string error;
+  const std::string path = testsupport::TempPath(name);
+  if (!testsupport::BuildNtfsFixture(path, options, fx, error)) {
+    ADD_FAILURE() << "fixture " << name << ": " << error;
+    return "";
+  }
+  testsupport::FragmentedSet set;
+  set.files = 60;
+  set.chunks = 5;
+  set.chunkClusters = clusterSize == 512 ? 8 : 2;
+  if (!testsupport::AddFragmentedFiles(path, set, error)) {
+    ADD_FAILURE() << "fragmented files on " << name << ": " << error;
+    return "";
+  }
+  if (leaveFree >= 0 && !testsupport::FillFreeSpace(path, "ballast.bin", leaveFree, error)) {
+    ADD_FAILURE() << "ballast on " << name << ": " << error;
+    return "";
+  }
+  return path;
+}
+
+}  // namespace
+
+const std::string& WorkVolume4k() {
+  static const std::string path = BuildWorkVolume("work4k.img", 4096, -1);
+  return path;
+}
+
+const std::string& WorkVolume512() {
+  static const std::string path = BuildWorkVolume("work512.img", 512, -1);
+  return path;
+}
+
+const std::string& NearlyFullVolume() {
+  static const std::string path = BuildWorkVolume("full4k.img", 4096, 300);
+  return path;
+}
+
+}  // namespace vr::e2e

@@ -1,0 +1,92 @@
+// Whole optimiser runs for the acceptance tests: a Defrag (with or without
+// packing) of an NTFS image file in use, run headless as the program runs
+// it, with the evidence the tests judge: the report, the fragmented-files
+// list, the driver's move count, and independent audits of the volume
+// before and after.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "runtime/checked.h"
+#include "support/ntfs_audit.h"
+
+namespace vr::e2e {
+
+struct RunOutcome {
+  std::vector<std::string> lines;   // the report, in order
+  std::vector<std::string> boxes;   // message boxes
+  std::vector<std::string> listed;  // the fragmented-files list
+  bool failed = false;              // the run would exit 1
+  bool internalFault = false;
+  uint64_t driverMoves = 0;  // move requests the driver carried out in the run
+};
+
+struct RunSetup {
+  Integer checked = -1;
+  Integer defrag = 1;  // -1 view, 0 Defrag, 1 Defrag then Pack
+  std::vector<std::string> busy = {"pagefile.sys"};
+  platform::DeviceWrapper wrapper;  // stacked on the drive's device
+  // Called at each pump of messages of the run (the map window's logic at
+  // hand), e.g. to press Esc.
+  std::function<void()> onPump;
+};
+
+// Runs the command on drive C mapped to `image` (a file) with the busy
+// files of `setup`. The platform is reset before and after; the caller
+// sets virtual sleeping and the flush delay.
+RunOutcome RunOptimiser(const std::string& image, const RunSetup& setup);
+// Presses Esc on the map window of the run in progress.
+void PressEsc();
+
+// The value after `prefix` on the first report line starting with it; ""
+// when there is none.
+std::string After(const std::vector<std::string>& lines, const std::string& prefix);
+bool HasLine(const std::vector<std::string>& lines, const std::string& line);
+bool HasLineStarting(const std::vector<std::string>& lines, const std::string& prefix);
+
+// The image's state before a run, for ExpectSoundRun.
+struct Before {
+  testsupport::VolumeAudit audit;
+  std::vector<std::string> names;  // fls -r
+  testsupport::FreeSpace free;
+};
+Before TakeBefore(const std::string& image);
+
+struct Verdict {
+  testsupport::VolumeAudit audit;
+  testsupport::FreeSpace free;
+  int64_t movedFiles = -1;  // "Moved: Files=", -1 for "Moved: None"
+  int runsChanged = 0;      // files whose run lists changed
+};
+
+// The checks every completed run must pass: every file and stream the same
+// bytes, libntfs-3g, ntfsfix, fsstat and fls accept the image with the same
+// names, the program's own Checked View finds no unmarked cluster, the
+// report lines have their formats, "Moved: Files=" equals the driver's count
+// and is never fewer than the files whose runs changed, and every movable
+// fragmented file is contiguous unless it is listed and no free extent
+// could hold it.
+Verdict ExpectSoundRun(const std::string& image, const Before& before, const RunOutcome& run);
+
+// A copy of `from` at a new temporary path.
+std::string CopyImage(const std::string& from, const std::string& name);
+
+}  // namespace vr::e2e
+
+namespace vr::e2e {
+
+// The volumes of the acceptance tests, each built once per test program
+// (the mkntfs fixture, then the work of testsupport::AddFragmentedFiles);
+// tests run on copies. 4 KB clusters; clusters of one sector; and 4 KB
+// clusters with the free space taken down to a few hundred clusters.
+const std::string& WorkVolume4k();
+const std::string& WorkVolume512();
+const std::string& NearlyFullVolume();
+
+}  // namespace vr::e2e

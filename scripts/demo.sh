@@ -21,8 +21,10 @@ rm -f "$fat" "$ntfs"
 home="$demo/home"
 mkdir -p "$home"
 export VODURU_HOME="$home"
-echo "Demo volumes: c: = $fat, d: = $ntfs"
-map="c=$fat;d=$ntfs"
+echo "Demo volumes: c: = $fat, d: = $ntfs (in use: another program holds pagefile.sys)"
+# d: is in use, so VoduRU cannot hold it alone: the file system moves the
+# files on its request, and frees their old place only after its flush delay.
+map="c=$fat;d=$ntfs,busy=pagefile.sys"
 
 # Status 1 means a run stopped on an error or was refused (a scan that is not
 # built yet, say); only a status above that is a failure of the demo.
@@ -40,12 +42,14 @@ echo
 echo "== Checksum of every file of c: and d: into their checksum files"
 run --drives "$map" --checksum c --checksum d
 echo
-echo "== The unattended defragment-and-pack run of c: and d: (voduru /c /d)"
-run --drives "$map" /c /d
+echo "== The unattended defragment-and-pack run of d: and c: (voduru /d /c),"
+echo "   with the map of each saved after its run"
+run --drives "$map" /d /c --map-png "$demo/after-%d.png"
 echo
 echo "== Validate c: and d: against their checksum files: no file may have changed"
 run --drives "$map" --validate c --validate d
 echo
 echo "Log of the last run: $home/VODURU.LOG"
 echo "Checksum files: $home/Checksum.c $home/Checksum.d"
-echo "Map pictures: $demo/map-c.png $demo/map-d.png"
+echo "Map pictures before: $demo/map-c.png $demo/map-d.png"
+echo "Map pictures after:  $demo/after-c.png $demo/after-d.png"

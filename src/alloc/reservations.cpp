@@ -1,10 +1,12 @@
 #include "alloc/reservations.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "alloc/allocation_state.h"
 #include "alloc/free_segments.h"
+#include "alloc/volume_bitmap.h"
 #include "volume/session.h"
 
 namespace vr {
@@ -27,6 +29,18 @@ void Cut_Mft_Zone(Long& Start, Long& Length) {
     Length = Long(end > zoneEnd ? end - zoneEnd : 0);
   } else if (start < zoneStart && end > zoneStart) {
     Length = Long(zoneStart - start);
+  }
+}
+
+void Release_Segments(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns) {
+  const int64_t count = std::min(Lengths.UBound(), Lcns.UBound());
+  for (int64_t i = 1; i <= count; ++i) {
+    Long start = Lcns(i);
+    Long length = Lengths(i);
+    if (length <= 0) continue;
+    if (VolumeSession.SharedMode == 0) Set_Volume_Bits(start, length, false);
+    Cut_Mft_Zone(start, length);
+    if (length > 0) Free_Run(start, length);
   }
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "runtime/checked.h"
+#include "runtime/vb_array.h"
 
 namespace vr {
 
@@ -18,6 +19,12 @@ bool In_Mft_Zone(Long Cluster);
 // that starts below it only its part up to the zone's start. Length becomes
 // 0 when nothing is left.
 void Cut_Mft_Zone(Long& Start, Long& Length);
+
+// Frees a moved file's old segments (1 .. UBound of Lengths/Lcns) in the
+// program's tables at once: on a volume held exclusively their bits are
+// cleared in VolumeBitmap; on NTFS the MFT zone is cut out of each (it
+// stays a reservation); what is left goes back to the free-segment table.
+void Release_Segments(const VbArray<Long>& Lengths, const VbArray<Long>& Lcns);
 
 // A run released by a move, held back until Release_Delayed. While held it
 // is neither in the free-segment table nor offered.

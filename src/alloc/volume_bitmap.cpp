@@ -108,6 +108,27 @@ void Set_Volume_Bits(Long Start, Long N, bool Used) {
   }
 }
 
+Long Count_Free(Long Start, Long N) {
+  const ByteArray& bitmap = Allocation.VolumeBitmap;
+  int64_t limit = static_cast<int64_t>(bitmap.size()) * 8;
+  if (VolumeSession.TotalClusters > 0)
+    limit = std::min<int64_t>(limit, VolumeSession.TotalClusters.Value());
+  if (Start < 0 || N <= 0) return 0;
+  const int64_t start = Start;
+  const int64_t end = std::min<int64_t>(start + N.Value(), limit);
+  int64_t c = start;
+  while (c < end) {
+    // A whole free byte at once.
+    if (c % 8 == 0 && c + 8 <= end && bitmap(c / 8) == 0) {
+      c += 8;
+      continue;
+    }
+    if ((bitmap(c / 8) >> (c % 8)) & 1) break;
+    ++c;
+  }
+  return Long(c - start);
+}
+
 void Bitmap_Saved(Long Block, Long Top) {
   AllocationStateData& a = Allocation;
   if (Block <= a.ChangedFirst && Top >= a.ChangedEnd) {

@@ -24,6 +24,11 @@ bool Get_MFT_Zone();
 // the bitmap is a subscript error (9) and changes nothing.
 void Set_Volume_Bits(Long Start, Long N, bool Used);
 
+// How many clusters from Start are free in VolumeBitmap before the first
+// used one, at most N. Clusters past the volume's end, or past the bitmap,
+// count as used.
+Long Count_Free(Long Start, Long N);
+
 // Save_BitMap wrote the sectors of clusters Block .. Top - 1: the changed
 // range is empty again when they covered it.
 void Bitmap_Saved(Long Block, Long Top);

@@ -105,6 +105,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
       if (w == "--hex" && argument.find_first_not_of("0123456789") != std::string::npos)
         return fail("--hex needs a record number, not " + argument);
       o.viewer.push_back({w == "--find", letter, argument});
+    } else if (w == "--no-pack") {
+      o.noPack = true;
     } else if (w == "--map-png") {
       if (!value(v) || v.empty()) return fail("--map-png needs a file name");
       o.mapPng = v;
@@ -155,6 +157,9 @@ std::string UsageText() {
          "  --fast-view X        fast view of drive X (may repeat)\n"
          "  --defrag X           defragment drive X, then pack it when \"Pack after\n"
          "                       Defrag\" is on (may repeat)\n"
+         "  --no-pack            defragment only: \"Pack after Defrag\" is off for\n"
+         "                       this run (also for drive letters); the stored\n"
+         "                       option does not change\n"
          "  --checksum X         checksum every file of drive X into its checksum\n"
          "                       file (may repeat)\n"
          "  --validate X         compare drive X with its checksum file, update it\n"

@@ -31,6 +31,7 @@ struct LaunchOptions {
   std::string driveMap;              // --drives
   std::vector<DriveAction> actions;  // in the order given
   std::string mapPng;                // --map-png, "%d" becomes the drive letter
+  bool noPack = false;               // --no-pack: "Pack after Defrag" off for this run
   std::string screenshot;            // --screenshot: save the idle window and end
   std::string classic;               // the classic command-line text, trimmed
   // --hex, --find, in the order given

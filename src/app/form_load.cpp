@@ -96,6 +96,8 @@ void Form_Load() {
     Fill_Drive_List();
     Map_Geometry(w.Metrics());
     Read_Options();
+    // --no-pack: off for this run only; the stored option stays.
+    if (Launch.noPack) w.SetMenuChecked(MenuItem::Pack_, false);
     for (int i = 0; i < 8; ++i) BitMask[i] = Integer(1 << i);
     BoxColors.ReDim(0);
     Hooks().Set_Checksum();

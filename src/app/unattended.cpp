@@ -114,7 +114,8 @@ bool Classic_Run(const std::string& CommandLine) {
       if (entries[i].empty() || entries[i][0] != text[0]) continue;
       matched = true;
       Prepare_Drive(static_cast<int>(i));
-      DefragMode = 1;
+      // Defragment and pack; only defragment with --no-pack.
+      DefragMode = Launch.noPack ? 0 : 1;
       Hide_Idle_Controls();
       Run_Drive(text[0]);
       if (ProgramEnded) return true;

@@ -50,12 +50,21 @@ bool Allocate_Only(Long Needed, Long& Target, Long Lo);
 
 // Reads record R's current segments (through the file system on a volume
 // in use, which opens the file into Info.FileHandle) and refreshes its
-// file-table columns. True when the file may be moved now.
+// file-table columns. True when the file may be moved now; the file then
+// stays open until Move_File (or CloseFileHandle when it is not moved).
+// A file another program holds open now is not moved: it becomes DoNotMove
+// and, when fragmented, is listed, without an error.
 bool Prepare_File(Long R, VbArray<Long>& Lengths, VbArray<Long>& Lcns, RecordInfo& Info);
+// Closes the file Prepare_File opened, if any (Info.FileHandle becomes -1).
+void CloseFileHandle(RecordInfo& Info);
 
 // Moves record R (segments Lengths/Lcns, Count clusters) to Target; K is the
 // free segment the target was taken from (0: a retry of a postponed move).
-// True when the file moved or its move was postponed.
+// True when the file moved or its move was postponed. Always closes the
+// file. A file the file system will not move (compressed, sparse, no room
+// for its run list, ...) becomes DoNotMove and is listed when fragmented;
+// a status that means the volume is failing ends in "Drive status". On a
+// volume held exclusively nothing is written yet: an error says so.
 bool Move_File(Long R, VbArray<Long>& Lengths, VbArray<Long>& Lcns, Long& Count, Long& Target,
                RecordInfo& Info, Long K);
 // FAT on a volume in use: the move as 64 KB requests. Returns the status.

@@ -107,6 +107,25 @@ TEST(CommandLineParse, HelpVersionAndMapImage) {
   EXPECT_EQ(VersionText().rfind("VoduRU ", 0), 0u);
 }
 
+TEST(CommandLineParse, NoPackIsAFlagOfTheRunAndNamesNoDrive) {
+  ParseResult r = ParseCommandLine({"--no-pack", "--defrag", "c", "/d"});
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_TRUE(r.options.noPack);
+  EXPECT_TRUE(r.options.optionRun);
+  ASSERT_EQ(r.options.actions.size(), 1u);
+  EXPECT_EQ(r.options.actions[0].letter, 'c');
+  EXPECT_EQ(r.options.classic, "/d") << "--no-pack takes no value";
+  r = ParseCommandLine({"--defrag", "c"});
+  EXPECT_FALSE(r.options.noPack);
+  // The help says what it does, beside --defrag.
+  const std::string usage = UsageText();
+  const size_t defrag = usage.find("  --defrag X");
+  const size_t noPack = usage.find("  --no-pack ");
+  ASSERT_NE(noPack, std::string::npos) << usage;
+  EXPECT_GT(noPack, defrag);
+  EXPECT_NE(usage.find("the stored", noPack), std::string::npos);
+}
+
 TEST(CommandLineParse, MapImageNameTakesTheDriveLetter) {
   EXPECT_EQ(MapPngPath("map-%d.png", 'c'), "map-c.png");
   EXPECT_EQ(MapPngPath("%d/%d.png", 'e'), "e/e.png");

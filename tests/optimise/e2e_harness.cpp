@@ -10,6 +10,7 @@
 #include "app/view_map.h"
 #include "drivers/builtin_drivers.h"
 #include "drivers/ntfs/ntfs_driver.h"
+#include "optimise/move_engine.h"
 #include "support/ntfs_workload.h"
 #include "support/volume_images.h"
 #include "volume/error_state.h"
@@ -20,15 +21,18 @@ namespace vr::e2e {
 
 namespace {
 
-// A map window nobody sees.
+// A map window nobody sees; it keeps the texts of its status lines.
 class SilentMapWindow : public MapWindowPort {
  public:
+  std::set<std::string>* texts = nullptr;
   int Width() const override { return 200; }
   int Height() const override { return 40; }
   int TextHeight(const std::string&) const override { return 12; }
   int TextWidth(const std::string& text) const override { return static_cast<int>(text.size()); }
   void FillBox(int, int, int, int, int) override {}
-  void DrawText(int, int, const std::string&, int) override {}
+  void DrawText(int, int, const std::string& text, int) override {
+    if (texts != nullptr && !text.empty()) texts->insert(text);
+  }
   void Update() override {}
   void Unload() override {}
 };
@@ -37,12 +41,17 @@ class SilentMapWindow : public MapWindowPort {
 class PumpingWindow : public RecordingMainWindow {
  public:
   std::function<void()> onPump;
+  RunOutcome* out = nullptr;
   void DoEvents() override {
+    out->maxDelayed = std::max<int>(out->maxDelayed, DelayedCount);
+    out->maxAbandoned = std::max<int>(out->maxAbandoned, AbandonedDelays);
+    for (Integer i = 1; i <= DelayedCount; ++i) out->delayedRecords.insert(DelayedMoves(i).Record);
     if (onPump) onPump();
   }
 };
 
 MapWindowLogic* g_map = nullptr;
+std::set<std::string>* g_texts = nullptr;
 
 }  // namespace
 
@@ -53,15 +62,22 @@ void PressEsc() {
 RunOutcome RunOptimiser(const std::string& image, const RunSetup& setup) {
   platform::ResetPlatform();
   platform::RegisterBuiltinDrivers();
-  platform::SetDriveMap({platform::DriveEntry{'c', image, setup.busy}});
+  if (setup.memory)
+    platform::MapMemoryDrive('c', setup.memory, setup.busy);
+  else
+    platform::SetDriveMap({platform::DriveEntry{'c', image, setup.busy}});
   if (setup.wrapper) platform::SetDeviceWrapper('c', setup.wrapper);
+  RunOutcome out;
   PumpingWindow window;
   window.onPump = setup.onPump;
+  window.out = &out;
   MainWindowPort* previous = &MainWindow();
   SetMainWindow(&window);
   Install_Map_Scans();
+  g_texts = &out.statusTexts;
   window.onShowMap = [](MapKind kind, const std::string&) {
     SilentMapWindow silent;
+    silent.texts = g_texts;
     MapWindowLogic map(kind, silent);
     g_map = &map;
     map.Timer1_Timer();
@@ -73,7 +89,6 @@ RunOutcome RunOptimiser(const std::string& image, const RunSetup& setup) {
   const int completed = MapRunsCompleted;
   const uint64_t moves = platform::NtfsMovesDone();
   ViewMap();
-  RunOutcome out;
   out.lines = window.LineTexts();
   out.boxes = window.boxes;
   out.listed = window.Items(Control::lstInuse);
@@ -81,6 +96,7 @@ RunOutcome RunOptimiser(const std::string& image, const RunSetup& setup) {
   out.failed = !(MapRunsCompleted > completed && ErrorState.Failed == 0 && !AnyErrorCounted());
   out.internalFault = ErrorState.InternalFault != 0;
   SetMainWindow(previous);
+  g_texts = nullptr;
   platform::ResetPlatform();
   out.driverMoves = platform::NtfsMovesDone() - moves;
   return out;
@@ -183,11 +199,19 @@ Verdict ExpectSoundRun(const std::string& image, const Before& before, const Run
   EXPECT_FALSE(check.failed) << testing::PrintToString(check.lines);
   EXPECT_EQ(check.driverMoves, 0u);
 
-  if (!run.failed) ExpectReportFormats(run, v);
-  const int64_t moved = std::max<int64_t>(v.movedFiles, 0);
-  EXPECT_EQ(static_cast<uint64_t>(moved), run.driverMoves)
-      << "the report and the driver disagree on the moves";
-  EXPECT_GE(moved, v.runsChanged) << "files changed place without a move counted";
+  // A stopped run reports only when it got that far.
+  if (!run.failed || HasLineStarting(run.lines, "Moved: ")) {
+    ExpectReportFormats(run, v);
+    const int64_t moved = std::max<int64_t>(v.movedFiles, 0);
+    if (run.inProcess) {
+      EXPECT_EQ(static_cast<uint64_t>(moved), run.driverMoves)
+          << "the report and the driver disagree on the moves";
+    }
+    EXPECT_GE(moved, v.runsChanged) << "files changed place without a move counted";
+  }
+  if (run.inProcess) {
+    EXPECT_GE(run.driverMoves, static_cast<uint64_t>(v.runsChanged));
+  }
 
   // What stayed fragmented had a reason: it cannot be moved, or no free
   // extent holds it; either way it is listed.
@@ -200,7 +224,9 @@ Verdict ExpectSoundRun(const std::string& image, const Before& before, const Run
     const bool unmovable = s.compressed || s.sparse || s.encrypted || Busy(path);
     const int64_t needed = (testsupport::AllocatedClusters(s.runs) + 15) / 16 * 16;
     if (!run.failed) {
-      EXPECT_TRUE(Listed(run, path)) << path << " is still fragmented and not listed";
+      if (run.inProcess) {
+        EXPECT_TRUE(Listed(run, path)) << path << " is still fragmented and not listed";
+      }
       EXPECT_TRUE(unmovable || v.free.largest < needed)
           << path << " is still fragmented though a free extent of " << v.free.largest
           << " clusters would hold its " << needed;

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,12 +21,21 @@
 namespace vr::e2e {
 
 struct RunOutcome {
+  // False for a run of the program as a process: only its report is known.
+  bool inProcess = true;
   std::vector<std::string> lines;   // the report, in order
   std::vector<std::string> boxes;   // message boxes
   std::vector<std::string> listed;  // the fragmented-files list
   bool failed = false;              // the run would exit 1
   bool internalFault = false;
-  uint64_t driverMoves = 0;  // move requests the driver carried out in the run
+  uint64_t driverMoves = 0;           // move requests the driver carried out in the run
+  std::set<std::string> statusTexts;  // every text drawn in the map window's status lines
+  // The move engine's state as seen at the run's pumps of messages: the most
+  // postponed moves waiting at once, and the most delays given up between
+  // two bitmap re-reads.
+  int maxDelayed = 0;
+  int maxAbandoned = 0;
+  std::set<int64_t> delayedRecords;  // records seen in the postponed-move list
 };
 
 struct RunSetup {
@@ -32,6 +43,8 @@ struct RunSetup {
   Integer defrag = 1;  // -1 view, 0 Defrag, 1 Defrag then Pack
   std::vector<std::string> busy = {"pagefile.sys"};
   platform::DeviceWrapper wrapper;  // stacked on the drive's device
+  // When set, drive C is this memory image instead of the image file.
+  std::shared_ptr<platform::MemoryDevice> memory;
   // Called at each pump of messages of the run (the map window's logic at
   // hand), e.g. to press Esc.
   std::function<void()> onPump;

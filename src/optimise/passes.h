@@ -26,6 +26,15 @@ void Sort_Candidates(std::vector<Candidate>& List);
 void DeFragment();
 bool Defrag_File(Long Record, RecordInfo& Info, VbArray<Long>& Lengths, VbArray<Long>& Lcns);
 void Show_Fragments(const std::vector<Candidate>& List);
+// The defragment pass's size thresholds in clusters: the first (16,384
+// sectors, at least 1), and the one after Limit at the end of pass Pass,
+// counting the passes (1 after the eighth, 0 when none follows).
+Long First_Threshold();
+Long Next_Threshold(Long Limit, Integer& Pass);
+// A pass at threshold Limit tries record R: still fragmented, neither
+// delayed nor unmovable, Limit <= its clusters < SmallestFailed, and below
+// HugeFileClusters unless huge files are defragmented.
+bool Defrag_Tries(Long R, Long Limit, Long SmallestFailed);
 
 // Pack pass: one packing round; the clusters and count of delayed or
 // unmovable files below the allocation floor come back.

@@ -42,6 +42,7 @@ struct RunSetup {
   Integer checked = -1;
   Integer defrag = 1;  // -1 view, 0 Defrag, 1 Defrag then Pack
   std::vector<std::string> busy = {"pagefile.sys"};
+  bool virtualSleep = true;         // the platform's sleeping advances its clock at once
   platform::DeviceWrapper wrapper;  // stacked on the drive's device
   // When set, drive C is this memory image instead of the image file.
   std::shared_ptr<platform::MemoryDevice> memory;
@@ -52,7 +53,7 @@ struct RunSetup {
 
 // Runs the command on drive C mapped to `image` (a file) with the busy
 // files of `setup`. The platform is reset before and after; the caller
-// sets virtual sleeping and the flush delay.
+// sets the flush delay.
 RunOutcome RunOptimiser(const std::string& image, const RunSetup& setup);
 // Presses Esc on the map window of the run in progress.
 void PressEsc();
@@ -60,6 +61,8 @@ void PressEsc();
 // The value after `prefix` on the first report line starting with it; ""
 // when there is none.
 std::string After(const std::vector<std::string>& lines, const std::string& prefix);
+// The same for the last such line.
+std::string Last(const std::vector<std::string>& lines, const std::string& prefix);
 bool HasLine(const std::vector<std::string>& lines, const std::string& line);
 bool HasLineStarting(const std::vector<std::string>& lines, const std::string& prefix);
 
@@ -97,7 +100,8 @@ namespace vr::e2e {
 // The volumes of the acceptance tests, each built once per test program
 // (the mkntfs fixture, then the work of testsupport::AddFragmentedFiles);
 // tests run on copies. 4 KB clusters; clusters of one sector; and 4 KB
-// clusters with the free space taken down to a few hundred clusters.
+// clusters with the free space outside the MFT zone taken down to under
+// a thousand clusters.
 const std::string& WorkVolume4k();
 const std::string& WorkVolume512();
 const std::string& NearlyFullVolume();

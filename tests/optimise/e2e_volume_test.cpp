@@ -71,7 +71,10 @@ TEST_F(OptimiserVolumeTest, DefragAloneMovesOnlyFragmentedFiles) {
   EXPECT_GE(fragmented, 40);
   EXPECT_EQ(v.movedFiles, v.runsChanged);
   EXPECT_GE(v.movedFiles, fragmented - 1) << "pagefile.sys is busy, the rest can move";
-  EXPECT_EQ(After(run.lines, "Fragmented files="), std::to_string(fragmented - v.movedFiles))
+  // The closing count is what is still fragmented.
+  int still = 0;
+  for (const auto& [record, s] : after) still += testsupport::Contiguous(s->runs) ? 0 : 1;
+  EXPECT_EQ(Last(run.lines, "Fragmented files="), std::to_string(still))
       << testing::PrintToString(run.lines);
   std::cout << "4 KB clusters, Defrag: moved " << v.movedFiles << " of " << fragmented
             << " fragmented files; largest free extent outside the MFT zone " << before.free.largest
@@ -96,7 +99,8 @@ TEST_F(OptimiserVolumeTest, DefragThenPackOnClustersOfOneSector) {
 TEST_F(OptimiserVolumeTest, DefragThenPackOnANearlyFullVolume) {
   ASSERT_FALSE(NearlyFullVolume().empty());
   const Verdict v = RunAndJudge(NearlyFullVolume(), 1, "nearly full, Defrag then Pack");
-  EXPECT_LT(v.free.free, 400);
+  EXPECT_LT(v.free.free, 1000);
+  EXPECT_GT(v.movedFiles, 20);
 }
 
 // A volume with nothing fragmented: "Moved: None", and no move asked.

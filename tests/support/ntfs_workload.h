@@ -23,7 +23,7 @@ bool AddFragmentedFiles(const std::string& image, const FragmentedSet& set, std:
 
 // Writes a file of pattern bytes at `path` ("\"-separated; its folder must
 // exist) that takes the volume's free space until `leaveFree` clusters are
-// left (or none).
+// left, or as much as libntfs-3g gives.
 bool FillFreeSpace(const std::string& image, const std::string& path, int64_t leaveFree,
                    std::string& error);
 

@@ -96,6 +96,7 @@ RunOutcome RunOptimiser(const std::string& image, const RunSetup& setup) {
   for (const std::string& raw : window.Items(Control::Raw)) out.listed.push_back(raw);
   out.failed = !(MapRunsCompleted > completed && ErrorState.Failed == 0 && !AnyErrorCounted());
   out.internalFault = ErrorState.InternalFault != 0;
+  out.finalDelayed = DelayedCount;
   SetMainWindow(previous);
   g_texts = nullptr;
   platform::ResetPlatform();
@@ -249,6 +250,20 @@ namespace vr::e2e {
 
 namespace {
 
+// Takes the free space outside the MFT zone down to `leaveFree` clusters
+// with ballast at `ballast`.
+bool Ballast(const std::string& path, const std::string& ballast, int64_t leaveFree,
+             std::string& error) {
+  // libntfs-3g counts the MFT zone as free and fills it last.
+  testsupport::VolumeAudit audit;
+  if (!testsupport::AuditNtfsVolume(path, audit, error)) return false;
+  int64_t allFree = 0;
+  for (int64_t c = 0; c < audit.totalClusters; ++c)
+    allFree += testsupport::ClusterUsed(audit, c) ? 0 : 1;
+  const int64_t outside = testsupport::FreeOutsideMftZone(audit).free;
+  return testsupport::FillFreeSpace(path, ballast, allFree - outside + leaveFree, error);
+}
+
 std::string BuildWorkVolume(const std::string& name, int clusterSize, int64_t leaveFree) {
   testsupport::NtfsFixtureOptions options;
   options.clusterSize = clusterSize;
@@ -259,23 +274,11 @@ std::string BuildWorkVolume(const std::string& name, int clusterSize, int64_t le
     ADD_FAILURE() << "fixture " << name << ": " << error;
     return "";
   }
-  if (leaveFree >= 0) {
-    // libntfs-3g counts the MFT zone as free and fills it last: the ballast
-    // leaves `leaveFree` clusters outside the zone, the zone as it is, and
-    // the work files take their part of that.
-    testsupport::VolumeAudit audit;
-    if (!testsupport::AuditNtfsVolume(path, audit, error)) {
-      ADD_FAILURE() << name << ": " << error;
-      return "";
-    }
-    int64_t allFree = 0;
-    for (int64_t c = 0; c < audit.totalClusters; ++c)
-      allFree += testsupport::ClusterUsed(audit, c) ? 0 : 1;
-    const int64_t outside = testsupport::FreeOutsideMftZone(audit).free;
-    if (!testsupport::FillFreeSpace(path, "ballast.bin", allFree - outside + leaveFree, error)) {
-      ADD_FAILURE() << "ballast on " << name << ": " << error;
-      return "";
-    }
+  // The ballast leaves `leaveFree` clusters outside the MFT zone, and the
+  // work files take their part of that.
+  if (leaveFree >= 0 && !Ballast(path, "ballast.bin", leaveFree, error)) {
+    ADD_FAILURE() << "ballast on " << name << ": " << error;
+    return "";
   }
   testsupport::FragmentedSet set;
   set.files = 60;
@@ -288,7 +291,34 @@ std::string BuildWorkVolume(const std::string& name, int clusterSize, int64_t le
   return path;
 }
 
+// The busy ballast takes all but 1200 clusters; then a lead file of 48
+// clusters and four of 32 follow each other, and the lead is deleted.
+std::string BuildSlidingVolume() {
+  const std::string path = testsupport::TempPath("slide.img");
+  std::string error;
+  testsupport::FragmentedSet set;
+  set.folder = "slide";
+  set.files = 4;
+  set.chunks = 1;
+  set.chunkClusters = 32;
+  set.removeEvery = 0;
+  if (!testsupport::MakeNtfsImage(path, 32, 4096, "SLIDE", error) ||
+      !Ballast(path, "pagefile.sys", 1200, error) ||
+      !testsupport::WriteWholeFile(path, "lead.bin", 48 * 4096, 78, error) ||
+      !testsupport::AddFragmentedFiles(path, set, error) ||
+      !testsupport::DeleteOneFile(path, "lead.bin", error)) {
+    ADD_FAILURE() << "sliding volume: " << error;
+    return "";
+  }
+  return path;
+}
+
 }  // namespace
+
+const std::string& SlidingVolume() {
+  static const std::string path = BuildSlidingVolume();
+  return path;
+}
 
 const std::string& WorkVolume4k() {
   static const std::string path = BuildWorkVolume("work4k.img", 4096, -1);

@@ -36,6 +36,7 @@ struct RunOutcome {
   int maxDelayed = 0;
   int maxAbandoned = 0;
   std::set<int64_t> delayedRecords;  // records seen in the postponed-move list
+  int finalDelayed = 0;              // postponed moves still listed when the run ended
 };
 
 struct RunSetup {
@@ -105,5 +106,9 @@ namespace vr::e2e {
 const std::string& WorkVolume4k();
 const std::string& WorkVolume512();
 const std::string& NearlyFullVolume();
+// A 32 MB volume whose files lie one after the other behind a gap the size
+// of one of them: packing slides each into the place the one before left,
+// which the file system has not released yet.
+const std::string& SlidingVolume();
 
 }  // namespace vr::e2e

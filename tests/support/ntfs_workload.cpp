@@ -185,4 +185,35 @@ bool FillFreeSpace(const std::string& image, const std::string& path, int64_t le
   return s.ok();
 }
 
+bool WriteWholeFile(const std::string& image, const std::string& path, uint32_t size, uint32_t seed,
+                    std::string& error) {
+  Session s(image);
+  const size_t cut = path.rfind('\\');
+  const std::string parent = cut == std::string::npos ? "" : path.substr(0, cut);
+  const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+  ntfs_inode* dir = s.Open(parent);
+  ntfs_inode* ni = s.Create(dir, name, false);
+  ntfs_attr* na = ni != nullptr ? ntfs_attr_open(ni, AT_DATA, AT_UNNAMED, 0) : nullptr;
+  if (ni != nullptr && na == nullptr) s.Fail("open data of " + path);
+  const std::vector<uint8_t> bytes = PatternBytes(size, seed);
+  if (na != nullptr && ntfs_attr_pwrite(na, 0, size, bytes.data()) != static_cast<s64>(size))
+    s.Fail("write " + path);
+  if (na != nullptr) ntfs_attr_close(na);
+  s.CloseIn(ni, dir, path);
+  s.CloseFolder(dir);
+  s.Close();
+  error = s.error();
+  return s.ok();
+}
+
+bool DeleteOneFile(const std::string& image, const std::string& path, std::string& error) {
+  Session s(image);
+  const size_t cut = path.rfind('\\');
+  s.Delete(cut == std::string::npos ? "" : path.substr(0, cut),
+           cut == std::string::npos ? path : path.substr(cut + 1));
+  s.Close();
+  error = s.error();
+  return s.ok();
+}
+
 }  // namespace testsupport

@@ -14,7 +14,7 @@ struct FragmentedSet {
   int files = 200;
   int chunks = 6;         // pieces written per file, each after one of every other file
   int chunkClusters = 2;  // clusters per piece
-  int removeEvery = 3;    // every n-th file is deleted afterwards (0: none)
+  int removeEvery = 3;    // files 0, n, 2n ... are deleted afterwards (0: none)
   uint32_t seed = 700000;
 };
 
@@ -26,5 +26,12 @@ bool AddFragmentedFiles(const std::string& image, const FragmentedSet& set, std:
 // left, or as much as libntfs-3g gives.
 bool FillFreeSpace(const std::string& image, const std::string& path, int64_t leaveFree,
                    std::string& error);
+
+// Writes a file of `size` pattern bytes from `seed` at `path` in one go.
+bool WriteWholeFile(const std::string& image, const std::string& path, uint32_t size, uint32_t seed,
+                    std::string& error);
+
+// Deletes the file at `path`.
+bool DeleteOneFile(const std::string& image, const std::string& path, std::string& error);
 
 }  // namespace testsupport

@@ -46,6 +46,10 @@ echo "== The unattended defragment-and-pack run of d: and c: (voduru /d /c),"
 echo "   with the map of each saved after its run"
 run --drives "$map" /d /c --map-png "$demo/after-%d.png"
 echo
+echo "== Checked View of d: after its run, once the file system has freed the"
+echo "   space the moves left"
+run --drives "$map" --checked-view d
+echo
 echo "== Validate c: and d: against their checksum files: no file may have changed"
 run --drives "$map" --validate c --validate d
 echo

@@ -24,6 +24,7 @@ class SilentMapWindow : public MapWindowPort {
   void Unload() override {}
 };
 
+// Where the scan would hand over to an optimiser this build does not carry.
 bool IsOptimiserLine(const std::string& line) {
   return line == "NTFS optimisation is not available yet." ||
          line == "FAT optimisation is not available yet.";
@@ -45,12 +46,14 @@ HeadlessRun Run_Headless_Command(char Letter, Integer Checked, Integer Defrag) {
   CheckedScan = Checked;
   DefragMode = Defrag;
   const int before = MapRunsCompleted;
+  const int runsBefore = OptimiserRuns;
   ViewMap();
   HeadlessRun run;
   run.lines = window.LineTexts();
   run.boxes = window.boxes;
   run.failed = !(MapRunsCompleted > before && ErrorState.Failed == 0 && !AnyErrorCounted());
   run.internalFault = ErrorState.InternalFault != 0;
+  run.optimiserReached = OptimiserRuns != runsBefore;
   for (const std::string& line : run.lines)
     if (IsOptimiserLine(line)) run.optimiserReached = true;
   SetMainWindow(previous);

@@ -1,11 +1,16 @@
 #include "app/scans.h"
 
 #include "app/charts/fragment_list.h"
+#include "app/charts/size_chart.h"
 #include "app/map_window.h"
 #include "fat/fat_file_table.h"
 #include "fat/fat_scan.h"
 #include "ntfs/ntfs_scan.h"
 #include "optimise/fat_handover.h"
+#include "optimise/move_engine.h"
+#include "optimise/optimiser_display.h"
+#include "optimise/optimiser_run.h"
+#include "volume/ui.h"
 
 namespace vr {
 
@@ -35,9 +40,31 @@ class NtfsMapWindow : public NtfsMapPort {
   MapWindowLogic& map_;
 };
 
+// The optimiser's charts in the main window's pictures.
+class MainWindowCharts : public OptimiserCharts {
+ public:
+  void ShowGaps() override { Show_Gaps(); }
+  void ShowSizes(Control Picture, const std::string& Title,
+                 const std::vector<int64_t>& Bytes) override {
+    Clear_Size_Buckets();
+    for (const int64_t b : Bytes) SizeBuckets(Size_Bucket(b, 15)) += 1;
+    MainWindow().SetVisible(Picture, true);
+    Draw_Histogram(Picture, Title);
+  }
+};
+
+MainWindowCharts g_charts;
+
 void Ntfs_Map_Scan(MapWindowLogic& map) {
   NtfsMapWindow window(map);
+  // The window's load: no moves, no postponed moves, no run yet.
+  Reset_Move_State();
   FormLoad(window);
+}
+
+void Run_Optimiser() {
+  ++OptimiserRuns;
+  DefragPack_All();
 }
 
 void Fat_Map_Scan(MapWindowLogic& map) {
@@ -47,10 +74,14 @@ void Fat_Map_Scan(MapWindowLogic& map) {
 
 }  // namespace
 
+int OptimiserRuns = 0;
+
 void Install_Map_Scans() {
   SetMapScan(MapKind::Fat, Fat_Map_Scan);
   SetMapScan(MapKind::Ntfs, Ntfs_Map_Scan);
   fat::Fat_Shared_HandOver = Hand_Fat_Table_Over;
+  Set_Optimiser(Run_Optimiser);
+  SetOptimiserCharts(&g_charts);
 }
 
 }  // namespace vr

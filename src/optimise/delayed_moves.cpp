@@ -36,6 +36,7 @@ bool RetryFirst(double Now) {
   const DelayedMove entry = DelayedMoves(1);
   const Long r = entry.Record;
   if (AgeOf(entry.Time, Now) < kRetryAge) return false;  // the later ones are younger
+  if (ErrorState.Failed != 0) return false;              // stopped: no further file
   MainWindow().DoEvents();
   VbArray<Long> lengths(0), lcns(0);
   RecordInfo info{};

@@ -63,8 +63,9 @@ void CloseFileHandle(RecordInfo& Info);
 // True when the file moved or its move was postponed. Always closes the
 // file. A file the file system will not move (compressed, sparse, no room
 // for its run list, ...) becomes DoNotMove and is listed when fragmented;
-// a status that means the volume is failing ends in "Drive status". On a
-// volume held exclusively nothing is written yet: an error says so.
+// a status that means the volume is failing ends in "Drive status". A file
+// whose move is postponed (MoveDelayed) moves by its retry only: False. On
+// a volume held exclusively nothing is written yet: an error says so.
 bool Move_File(Long R, VbArray<Long>& Lengths, VbArray<Long>& Lcns, Long& Count, Long& Target,
                RecordInfo& Info, Long K);
 // FAT on a volume in use: the move as 64 KB requests. Returns the status.

@@ -80,6 +80,12 @@ void Account(Long R, VbArray<Long>& Lengths, VbArray<Long>& Lcns, Long Count, Lo
 
 bool MoveShared(Long R, VbArray<Long>& Lengths, VbArray<Long>& Lcns, Long& Count, Long& Target,
                 RecordInfo& Info, Long K) {
+  // A file whose earlier move still waits moves by its retry only: a
+  // second target would leave the first one reserved for nobody.
+  if (MoveDelayed(R) != 0) {
+    CloseFileHandle(Info);
+    return false;
+  }
   const std::string text = Move_Status_Text(R);
   const Integer colour = FileColour(R);
   if (!Target_Free(Target, Count)) {

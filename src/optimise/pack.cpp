@@ -24,14 +24,15 @@ namespace vr {
 
 namespace {
 
-// Moves record R into the gap (index Gap, GapLength clusters at GapStart).
-// True when the gap changed: the file moved, or its target was reserved for
-// a postponed move. A file shifted down from right after the gap leaves its
-// clusters to the gap, which keeps its length and moves up.
+// Moves record R into the gap (index Gap, GapLength clusters at GapStart);
+// true when the gap's length changed. A file shifted down from right after
+// the gap hands its clusters to the gap, which may keep its length: that
+// step then costs the gap's tries like a failed one, which bounds how far
+// one gap is shifted along before it is filled greedily.
 bool Move_Into_Gap(Long& Gap, Long R, Long& GapLength, Long& GapStart) {
-  const Long length = GapLength, start = GapStart;
+  const Long length = GapLength;
   Moveit(Gap, R, GapLength, GapStart);
-  return GapLength != length || GapStart != start;
+  return GapLength != length;
 }
 
 // The gap index still names a segment of the table.
@@ -89,6 +90,9 @@ void Pack_Gaps(Long FirstGap, std::vector<Candidate>& List, Long UnmovableCluste
           Show_Candidates(classes, List, s);
           mark = FilesMoved + 100;
         }
+        // Esc between two files reaches the loop even when no move pumps.
+        MainWindow().DoEvents();
+        if (ErrorState.Failed != 0) break;
         Long c = 0;
         if (g <= 64) c = Best_Fit(g, s, classes, List, true);
         if (c == 0) c = Shift_Fit(l, List);

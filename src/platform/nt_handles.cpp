@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "platform/fs_driver.h"
+#include "platform/io_counts.h"
 #include "platform/nt_internal.h"
 #include "platform/partitions.h"
 #include "platform/platform_state.h"
@@ -155,7 +156,10 @@ std::map<HANDLE, Handle>& Handles() {
   return handles;
 }
 std::map<char, Volume>& Volumes() {
-  static std::map<char, Volume> volumes;
+  // A volume's driver may still write as the program ends (clusters whose
+  // flush delay has not passed are freed then), through the transfer counts
+  // of its device: those are built first, so they outlive the volumes.
+  static std::map<char, Volume> volumes = (platform::TransferCounts(0), std::map<char, Volume>{});
   return volumes;
 }
 

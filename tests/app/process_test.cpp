@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "support/fat_fixtures.h"
+#include "support/ntfs_fixtures.h"
 #include "support/volume_images.h"
 
 namespace vr::test {
@@ -235,6 +236,54 @@ TEST_F(ProcessTest, DriveOutsideTheMapIsRefused) {
   EXPECT_EQ(status, 1);
   EXPECT_NE(err.find("no drive c:"), std::string::npos) << err;
   EXPECT_EQ(out.find("Drive="), std::string::npos);
+}
+
+// A Defrag of an NTFS volume in use from the command line: with nothing
+// fragmented it says "Moved: None"; on a copy of the fixture it moves files
+// through the file system and prints the closing report; both end with 0,
+// and the volume is sound afterwards.
+TEST_F(ProcessTest, DefragOfAVolumeInUsePrintsItsReport) {
+  if (testsupport::FindTool("mkntfs").empty()) GTEST_SKIP() << "mkntfs not installed";
+  const std::string empty = testsupport::TempPath("proc-empty.ntfs");
+  std::string error;
+  ASSERT_TRUE(testsupport::MakeNtfsImage(empty, 16, 4096, "EMPTY", error)) << error;
+  const std::vector<uint8_t> emptyBytes = testsupport::ReadFileBytes(empty);
+  std::string out;
+  for (const char* pack : {"", " --no-pack"}) {
+    EXPECT_EQ(Run("--drives " + testsupport::ShellQuote("c=" + empty + ",busy=pagefile.sys") +
+                      pack + " --defrag c",
+                  out),
+              0)
+        << out << err;
+    EXPECT_NE(out.find("\nMoved: None\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Moved: Files="), std::string::npos) << out;
+  }
+  EXPECT_TRUE(testsupport::ReadFileBytes(empty) == emptyBytes);
+
+  const std::string copy = testsupport::TempPath("proc-fixture.ntfs");
+  ASSERT_TRUE(testsupport::WriteFileBytes(
+      copy, testsupport::ReadFileBytes(testsupport::SharedNtfsFixture().Path())));
+  const std::string drives =
+      "--drives " + testsupport::ShellQuote("c=" + copy + ",busy=pagefile.sys");
+  // The flush delay outlasts the run: the driver frees the clusters the
+  // moves left as the program ends, after the map picture was saved.
+  const std::string png = home + "/after-%d.png";
+  EXPECT_EQ(Run(drives + " --defrag c --map-png " + testsupport::ShellQuote(png), out, 120,
+                "VODURU_NTFS_FLUSH_DELAY=60000"),
+            0)
+      << out << err;
+  EXPECT_TRUE(std::filesystem::exists(home + "/after-c.png"));
+  size_t at = 0;
+  for (const char* line : {"\nMoved: Files=", "\n   Time=", "\nFragmented files=",
+                           "\nSmall free Space=", "\nLarge free space="}) {
+    const size_t next = out.find(line, at);
+    ASSERT_NE(next, std::string::npos) << line << " after " << at << ":\n" << out;
+    at = next + 1;
+  }
+  EXPECT_EQ(Run(drives + " --checked-view c", out), 0) << out << err;
+  EXPECT_EQ(out.find("Bitmap:"), std::string::npos) << out;
+  std::remove(copy.c_str());
+  std::remove(empty.c_str());
 }
 
 // Whole disks made by sfdisk holding a FAT16 and an NTFS volume: each

@@ -76,11 +76,20 @@ TEST_F(EngineImageTest, PostponedMovesAreRetriedGivenUpAndCancelledAsTheyAge) {
     EXPECT_EQ(SegmentOf(second), 0);
     EXPECT_EQ(FirstLcn(report), second);
     const Long reportCount = ClusterCount(report);
+    // A postponed file moves by its retry only, never to a second target.
+    Long elsewhere = 0;
+    const Long other = Avail_Block(ClusterCount(beta), elsewhere, 0);
+    ASSERT_NE(other, 0);
+    EXPECT_FALSE(MoveInto(beta, elsewhere, other));
+    EXPECT_EQ(DelayedCount, 2);
+    EXPECT_EQ(FirstLcn(beta), first);
+    EXPECT_EQ(FilesMoved, 3);
 
     // Twelve seconds old: given up, its reservation free again, its file
     // known where it still is. Eleven seconds old: kept, and so is the
     // order of the list.
-    DelayedMoves(1).Time = static_cast<float>(Timer() - 12);
+    // (A Single holds the time of day to some milliseconds only.)
+    DelayedMoves(1).Time = static_cast<float>(Timer() - 12.05);
     DelayedMoves(2).Time = static_cast<float>(Timer() - 11);
     Retry_Delayed(Timer());
     EXPECT_EQ(ErrorState.ErrorCount, 0);

@@ -42,6 +42,15 @@ class ChartLog : public OptimiserCharts {
   std::map<std::string, std::vector<size_t>> shown;
 };
 
+// The main window, where Esc is pressed once Moves files have moved.
+class EscAfter : public RecordingMainWindow {
+ public:
+  void DoEvents() override {
+    if (FilesMoved >= moves) ErrorState.Failed = kTrue;
+  }
+  int64_t moves = 1;
+};
+
 // One file of the fixture: its record and its runs before the passes.
 struct Tracked {
   const NtfsFixtureEntry* entry;
@@ -265,6 +274,74 @@ TEST_F(PassImage, DefragmentThenPackOnAVolumeInUse) {
   std::cout << "Free above the floor: largest " << before.largest << " of " << before.total
             << " clusters before packing, " << after.largest << " of " << after.total << " after; "
             << FilesMoved << " moves\n";
+}
+
+TEST_F(PassImage, EscOrGivenUpDelaysEndAPassEarly) {
+  OpenAndScan();
+  if (HasFatalFailure()) return;
+  const std::vector<Tracked> files = Track(Saved());
+  const uint64_t moves = platform::NtfsMovesDone();
+  EscAfter esc;
+  SetMainWindow(&esc);
+  DeFragment();
+  EXPECT_EQ(FilesMoved, 1);
+  EXPECT_GT(ntfs::FragmentedFiles, 0);  // more were waiting
+  EXPECT_EQ(ErrorState.ErrorCount, 0);
+  // The pack pass, after one more file.
+  ErrorState.Failed = 0;
+  esc.moves = 2;
+  Long clusters = 0, count = 0;
+  RemoveHoles(clusters, count);
+  EXPECT_EQ(FilesMoved, 2);
+  EXPECT_EQ(ErrorState.ErrorCount, 0);
+  EXPECT_NE(ErrorState.Failed, 0);
+  SetMainWindow(&main_);
+  EXPECT_EQ(platform::NtfsMovesDone() - moves, 2u);
+  EXPECT_LE(ExpectIntact(files).size(), 2u);
+
+  // Ten postponed moves given up: the round ends after its first step that
+  // moves something, without its closing charts.
+  ErrorState.Failed = 0;
+  AbandonedDelays = 10;
+  charts_.shown.clear();
+  const Long cursor = Allocation.FreeCursor;
+  RemoveHoles(clusters, count);
+  EXPECT_EQ(ErrorState.ErrorCount, 0);
+  EXPECT_GT(FilesMoved, 2);
+  EXPECT_TRUE(charts_.shown["Candidates"].empty());
+  EXPECT_EQ(Allocation.FreeCursor, cursor);
+  EXPECT_EQ(uint64_t(FilesMoved.Value()), platform::NtfsMovesDone() - moves);
+  ExpectIntact(files);
+}
+
+TEST_F(PassImage, AFileWithoutRoomStaysFragmentedAndSmallerOnesStillMove) {
+  OpenAndScan();
+  if (HasFatalFailure()) return;
+  const std::vector<Tracked> files = Track(Saved());
+  // No free segment holds more than 60 clusters: room for the 40-cluster
+  // files (48 reserved), none for the one of 800.
+  for (Long i = 1; i <= Allocation.FreeCount; ++i)
+    if (Allocation.FreeLengths(i) > 60) Allocation.FreeLengths(i) = 60;
+  const Long fragmented = ntfs::FragmentedFiles;
+  const Long unmovable = ntfs::UnmovableFragmented;
+  DeFragment();
+  EXPECT_EQ(ErrorState.ErrorCount, 0) << ErrorState.ErrorWhere << ": " << ErrorState.ErrorText;
+  EXPECT_EQ(ErrorState.Failed, 0);
+  int left = 0;
+  for (const Tracked& t : files) {
+    if (!(t.entry->flags & testsupport::kNtfsFragmented) || DoNotMove(t.record) != 0) continue;
+    SCOPED_TRACE(t.entry->path);
+    if (ClusterCount(t.record) > 48) {
+      EXPECT_GT(FragmentState(t.record), 2);
+      ++left;
+    } else {
+      EXPECT_EQ(FragmentState(t.record), 2);
+    }
+  }
+  EXPECT_EQ(left, 1);
+  EXPECT_EQ(ntfs::FragmentedFiles, 1);
+  EXPECT_EQ(FilesMoved + ntfs::UnmovableFragmented - unmovable + 1, fragmented);
+  ExpectIntact(files);
 }
 
 }  // namespace

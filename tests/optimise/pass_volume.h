@@ -30,6 +30,8 @@ class PassVolume : public ::testing::Test {
     VolumeSession.TotalClusters = Long(Clusters);
     VolumeSession.TotalSectors = Long(Clusters * SectorsPerCluster);
     VolumeSession.FreeClusters = Long(Clusters);
+    ClustersPerBox = Long(Clusters / BoxCount + 1);
+    BoxColors.ReDim(Clusters / ClustersPerBox + 1);
     Allocation.VolumeBitmapBytes = Long((Clusters + 7) / 8);
     Allocation.VolumeBitmap.ReDim(Allocation.VolumeBitmapBytes - 1);
     for (auto* column : {&ClusterCount, &FirstLcn}) column->ReDim(kRecords - 1);

@@ -86,9 +86,9 @@ struct Verdict {
 // bytes, libntfs-3g, ntfsfix, fsstat and fls accept the image with the same
 // names, the program's own Checked View finds no unmarked cluster, the
 // report lines have their formats, "Moved: Files=" equals the driver's count
-// and is never fewer than the files whose runs changed, and every movable
-// fragmented file is contiguous unless it is listed and no free extent
-// could hold it.
+// and is never fewer than the files whose runs changed, every file still
+// fragmented is listed, and none that could move is left fragmented where
+// the largest free extent held all of them.
 Verdict ExpectSoundRun(const std::string& image, const Before& before, const RunOutcome& run);
 
 // A copy of `from` at a new temporary path.

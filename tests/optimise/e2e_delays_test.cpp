@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <set>
+#include <string>
 
 #include "drivers/ntfs/ntfs_driver.h"
 #include "optimise/e2e_harness.h"
@@ -21,11 +23,12 @@ class OptimiserDelayTest : public ::testing::Test {
     platform::SetNtfsFlushDelay(platform::kNtfsDefaultFlushDelayMs);
   }
 
-  // Defrag then Pack of a copy of the sliding volume with the driver's
-  // flush delay set to `delayMs`, judged as every run is.
-  RunOutcome RunWithDelay(uint64_t delayMs, Before& before, Verdict& verdict) {
+  // Defrag then Pack of a copy of `volume` (the sliding one unless given)
+  // with the driver's flush delay set to `delayMs`, judged as every run is.
+  RunOutcome RunWithDelay(uint64_t delayMs, Before& before, Verdict& verdict,
+                          const std::string& volume = SlidingVolume()) {
     platform::SetNtfsFlushDelay(delayMs);
-    const std::string image = CopyImage(SlidingVolume(), "delay.img");
+    const std::string image = CopyImage(volume, "delay.img");
     before = TakeBefore(image);
     const RunOutcome run = RunOptimiser(image, RunSetup{});
     EXPECT_FALSE(run.failed) << testing::PrintToString(run.lines);
@@ -82,6 +85,35 @@ TEST_F(OptimiserDelayTest, MovesThatStayBlockedAreNotMade) {
   for (const int64_t record : run.delayedRecords)
     EXPECT_TRUE(Unmoved(before, v, record)) << "record " << record << " moved into held clusters";
   EXPECT_EQ(v.movedFiles, 1) << "only the first file slides";
+}
+
+// A fragmented file whose only target is the region another one left in
+// the same defragment pass: its move is postponed. With a short delay the
+// retry makes it; with a long one the retries fail, the move is given up
+// at the next wait (the list empties) and the file stays, listed.
+TEST_F(OptimiserDelayTest, ADefragmentMoveIntoJustFreedSpaceWaitsOrIsGivenUp) {
+  ASSERT_FALSE(FollowingVolume().empty());
+  for (const uint64_t delayMs : {3000u, 60000u}) {
+    SCOPED_TRACE(std::to_string(delayMs) + " ms");
+    Before before;
+    Verdict v;
+    const RunOutcome run = RunWithDelay(delayMs, before, v, FollowingVolume());
+    const auto it = before.audit.streams.find("b\\piece file 0001.bin");
+    ASSERT_NE(it, before.audit.streams.end());
+    const int64_t b = it->second.record;
+    EXPECT_EQ(run.delayedRecords, std::set<int64_t>{b}) << "B's move was not the one postponed";
+    EXPECT_EQ(run.finalDelayed, 0) << "B's move was neither made nor given up";
+    EXPECT_TRUE(run.statusTexts.count("Delay:"));
+    const auto after = testsupport::FilesByRecord(v.audit);
+    if (delayMs == 3000) {
+      EXPECT_FALSE(Unmoved(before, v, b));
+      EXPECT_TRUE(testsupport::Contiguous(after.at(b)->runs));
+      EXPECT_EQ(v.movedFiles, 2);
+    } else {
+      EXPECT_TRUE(Unmoved(before, v, b)) << "B moved into clusters the file system held";
+      EXPECT_EQ(v.movedFiles, 1);
+    }
+  }
 }
 
 // No delay: nothing is postponed, and the sliding files all move.

@@ -319,7 +319,40 @@ std::string BuildSlidingVolume() {
   return path;
 }
 
+// Two fragmented files, each written in turns with a file deleted again: B
+// (104 clusters, holes of 13 between its pieces) and then A (64 clusters,
+// holes of 16), with room for A alone. A finds room first; the only free
+// region large enough for B is then the one A just left, with its holes.
+std::string BuildFollowingVolume() {
+  const std::string path = testsupport::TempPath("follow.img");
+  std::string error;
+  testsupport::FragmentedSet b;
+  b.folder = "b";
+  b.files = 2;
+  b.chunks = 8;
+  b.chunkClusters = 13;
+  b.removeEvery = 2;
+  testsupport::FragmentedSet a = b;
+  a.folder = "a";
+  a.chunks = 4;
+  a.chunkClusters = 16;
+  if (!testsupport::MakeNtfsImage(path, 32, 4096, "FOLLOW", error) ||
+      !testsupport::WriteWholeFile(path, "pagefile.sys", 65536, 79, error) ||
+      !Ballast(path, "ballast.bin", 416, error) ||
+      !testsupport::AddFragmentedFiles(path, b, error) ||
+      !testsupport::AddFragmentedFiles(path, a, error)) {
+    ADD_FAILURE() << "following volume: " << error;
+    return "";
+  }
+  return path;
+}
+
 }  // namespace
+
+const std::string& FollowingVolume() {
+  static const std::string path = BuildFollowingVolume();
+  return path;
+}
 
 const std::string& SlidingVolume() {
   static const std::string path = BuildSlidingVolume();

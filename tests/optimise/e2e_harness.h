@@ -110,5 +110,8 @@ const std::string& NearlyFullVolume();
 // of one of them: packing slides each into the place the one before left,
 // which the file system has not released yet.
 const std::string& SlidingVolume();
+// A 32 MB volume where a fragmented file's only target is the region
+// another fragmented file left in the same defragment pass.
+const std::string& FollowingVolume();
 
 }  // namespace vr::e2e

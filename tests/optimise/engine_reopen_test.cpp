@@ -2,12 +2,13 @@
 // in use: refused at once outside a run; during a run waited for (with the
 // window kept working) until the volume is free again, or for 30 seconds
 // of the platform's clock, then "ReOpen" / "Drive Busy". And the pack
-// pass's step, Moveit, following its gap.
+// pass's step, Moveit, following its gap; the MFT zone painted.
 #include <gtest/gtest.h>
 
 #include <functional>
 
 #include "alloc/allocation_state.h"
+#include "map/map_colors.h"
 #include "optimise/engine_image_harness.h"
 #include "platform/nt.h"
 #include "volume/error_state.h"
@@ -109,6 +110,12 @@ TEST_F(EngineImageTest, MoveitFillsTheGapFromItsStartAndFollowsIt) {
     EXPECT_EQ(gapLength, length - 16);
     EXPECT_EQ(Allocation.FreeStarts(k), gapStart);
     EXPECT_GE(Allocation.FreeCount, segments);
+    // The MFT zone on the map, in the "Sys" colour, from its first bitmap
+    // byte to its last.
+    ASSERT_GT(Allocation.MftZoneLength, 0);
+    Show_MFT_Zone();
+    EXPECT_EQ(BoxColors(Allocation.MftZoneFirstByte * 8 / ClustersPerBox), kColorSys);
+    EXPECT_EQ(BoxColors((Allocation.MftZoneLastByte * 8 + 7) / ClustersPerBox), kColorSys);
     // A file that may not move is passed over: nothing changes.
     DoNotMove(report) = 1;
     const Long before = gapStart;

@@ -1,8 +1,8 @@
 // Postponed moves on the mkntfs fixture in use, with a flush delay longer
 // than any wait of the engine: a retry 12 seconds after the postponement
 // gives the move up and frees its reservation, one at 11 seconds keeps it;
-// WaitForFlush with a hopeless entry ends after 12 ticks; a cancelled delay
-// frees its reservation.
+// WaitForFlush with a hopeless entry ends after 12 ticks; the delay of a
+// file that may no longer move is cancelled and its reservation freed, once.
 #include <gtest/gtest.h>
 
 #include "alloc/allocation_state.h"
@@ -131,11 +131,20 @@ TEST_F(EngineImageTest, PostponedMovesAreRetriedGivenUpAndCancelledAsTheyAge) {
     EXPECT_EQ(SegmentOf(second), 0);
     EXPECT_EQ(SegmentOf(second + reportCount - 1), 0);
 
-    // Cancelled: the entry goes, the reservation is free space again.
-    Cancel_Delay(report);
+    // A postponed file that may no longer move: its retry cancels the
+    // delay, and the reservation is free space again.
+    DoNotMove(report) = 1;
+    Retry_Delayed(Timer() + 8);
+    EXPECT_EQ(ErrorState.ErrorCount, 0);
     EXPECT_EQ(DelayedCount, 0);
     EXPECT_EQ(MoveDelayed(report), 0);
-    EXPECT_NE(SegmentOf(second), 0);
+    const Long back = SegmentOf(second);
+    ASSERT_NE(back, 0);
+    const Long backLength = Allocation.FreeLengths(back), segments = Allocation.FreeCount;
+    // Cancelling what is no longer postponed frees nothing twice.
+    Cancel_Delay(report);
+    EXPECT_EQ(Allocation.FreeCount, segments);
+    EXPECT_EQ(Allocation.FreeLengths(back), backLength);
     // And an empty list is no wait at all.
     window_.texts.clear();
     const uint64_t idle = platform::ClockMs();

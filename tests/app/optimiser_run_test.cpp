@@ -20,9 +20,11 @@
 #include "map/map_colors.h"
 #include "optimise/optimiser_display.h"
 #include "optimise/optimiser_report.h"
+#include "platform/block_device.h"
 #include "platform/platform.h"
 #include "recording_chart.h"
 #include "runtime/format.h"
+#include "support/damaged_images.h"
 #include "support/ntfs_fixtures.h"
 #include "support/volume_images.h"
 #include "volume/recording_window.h"
@@ -236,6 +238,25 @@ TEST_F(OptimiserRunTest, DefragWithAFlushDelayReportsWhatTheDriverDid) {
   EXPECT_LT(report.fragmented, ScanFragmented(run.lines));
   const HeadlessRun view = Run_Headless_Command('c', -1, -1);
   EXPECT_FALSE(view.failed) << testing::PrintToString(view.lines);
+}
+
+// A damaged volume in use (two files claiming the same clusters) stops in
+// the scan: the optimiser is never started and nothing is moved or written.
+TEST_F(OptimiserRunTest, ADamagedVolumeInUseNeverReachesTheOptimiser) {
+  std::vector<uint8_t> image = testsupport::ReadFileBytes(fx_->Path());
+  testsupport::damage::Mft mft(image);
+  ASSERT_GT(testsupport::damage::LinkTwoFiles(mft).victim, 0);
+  mft.Store();
+  auto device = std::make_shared<platform::MemoryDevice>(image, false);
+  platform::MapMemoryDrive('c', device, {"pagefile.sys"});
+  const uint64_t before = platform::NtfsMovesDone();
+  const int runs = OptimiserRuns;
+  const HeadlessRun run = Run_Headless_Command('c', -1, 1);
+  EXPECT_TRUE(run.failed);
+  EXPECT_FALSE(run.optimiserReached) << testing::PrintToString(run.lines);
+  EXPECT_EQ(OptimiserRuns, runs);
+  EXPECT_EQ(platform::NtfsMovesDone(), before);
+  EXPECT_TRUE(device->Bytes() == image);
 }
 
 // A map window nobody sees.

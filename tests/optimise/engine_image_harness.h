@@ -25,12 +25,20 @@
 
 namespace vr::test {
 
-// A device whose writes fail while `failing` is set, as a failing disk's.
+// Bytes [first, end) of a device that cannot be read.
+struct BadBytes {
+  uint64_t first = 0, end = 0;
+};
+
+// A device whose writes fail while `failing` is set, and whose reads fail
+// where they touch `bad`, as a failing disk's.
 class FailingWrites : public platform::BlockDevice {
  public:
-  FailingWrites(std::shared_ptr<platform::BlockDevice> inner, std::shared_ptr<bool> failing)
-      : inner_(std::move(inner)), failing_(std::move(failing)) {}
+  FailingWrites(std::shared_ptr<platform::BlockDevice> inner, std::shared_ptr<bool> failing,
+                std::shared_ptr<BadBytes> bad)
+      : inner_(std::move(inner)), failing_(std::move(failing)), bad_(std::move(bad)) {}
   bool Read(uint64_t offset, void* buffer, size_t size) override {
+    if (offset < bad_->end && offset + size > bad_->first) return false;
     return inner_->Read(offset, buffer, size);
   }
   bool Write(uint64_t offset, const void* buffer, size_t size) override {
@@ -48,6 +56,7 @@ class FailingWrites : public platform::BlockDevice {
  private:
   std::shared_ptr<platform::BlockDevice> inner_;
   std::shared_ptr<bool> failing_;
+  std::shared_ptr<BadBytes> bad_;
 };
 
 inline std::function<void()>& EngineBody() {
@@ -68,9 +77,10 @@ class EngineImageTest : public NtfsScanTest {
     original_ = testsupport::ReadFileBytes(fx_->Path());
     ASSERT_FALSE(original_.empty());
     failing_ = std::make_shared<bool>(false);
+    bad_ = std::make_shared<BadBytes>();
     platform::SetDeviceWrapper('n', [this](std::shared_ptr<platform::BlockDevice> d) {
       device_ = std::dynamic_pointer_cast<platform::MemoryDevice>(d);
-      return std::make_shared<FailingWrites>(std::move(d), failing_);
+      return std::make_shared<FailingWrites>(std::move(d), failing_, bad_);
     });
     Reset_Move_State();
     Set_Optimiser(&RunEngineBody);
@@ -161,6 +171,7 @@ class EngineImageTest : public NtfsScanTest {
   const testsupport::NtfsFixture* fx_ = nullptr;
   std::vector<uint8_t> original_;
   std::shared_ptr<bool> failing_;
+  std::shared_ptr<BadBytes> bad_;
   std::shared_ptr<platform::MemoryDevice> device_;
 };
 

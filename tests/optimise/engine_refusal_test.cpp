@@ -2,8 +2,8 @@
 // fixture in use: a file it will not move (sparse) and a file that cannot
 // be opened stay where they are, listed, without an error; the move in 64 KB
 // requests of a volume in use on FAT, sent here to the NTFS driver; a device
-// that fails its writes during a move request stops the run with "Drive
-// status" and leaves every file as it was.
+// that fails its writes, or a read of the file's data, during a move request
+// stops the run with "Drive status" and leaves every file as it was.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -122,6 +122,43 @@ TEST_F(EngineImageTest, RefusedFilesStayWhereTheyAreAndAFailingDeviceStopsTheRun
   const auto sparseRuns = Runs("sparse\\sparse.bin");
   ASSERT_EQ(sparseRuns.size(), sparseBefore.size());
   for (size_t i = 0; i < sparseRuns.size(); ++i) EXPECT_EQ(sparseRuns[i].lcn, sparseBefore[i].lcn);
+  ExpectEveryFileIntact();
+}
+
+// A cluster of the file that cannot be read while the file system moves
+// it: the request fails, the run stops with "Drive status", the file keeps
+// its old runs.
+TEST_F(EngineImageTest, AReadFailureDuringAMoveStopsTheRunAndLeavesTheFile) {
+  const Long beta = Record("frag\\beta.bin");
+  const uint64_t movesBefore = platform::NtfsMovesDone();
+  std::vector<testsupport::LibntfsRun> before;
+  std::string error;
+  ASSERT_TRUE(testsupport::LibntfsRunlist(fx_->Path(), "frag\\beta.bin", before, error)) << error;
+  const std::vector<std::string> lines = Defrag([&] {
+    VbArray<Long> lengths(0), lcns(0);
+    RecordInfo info{};
+    ASSERT_TRUE(Prepare_File(beta, lengths, lcns, info));
+    const auto cluster = static_cast<uint64_t>(512 * VolumeSession.SectorsPerCluster.Value());
+    bad_->first = static_cast<uint64_t>(lcns(3).Value()) * cluster;
+    bad_->end = bad_->first + cluster;
+    Long target = 0;
+    const Long k = Avail_Block(ClusterCount(beta), target, 0);
+    ASSERT_NE(k, 0);
+    Long count = ClusterCount(beta);
+    EXPECT_FALSE(Move_File(beta, lengths, lcns, count, target, info, k));
+    *bad_ = BadBytes{};
+    EXPECT_EQ(info.FileHandle, -1);
+    EXPECT_EQ(ErrorState.ErrorWhere, "Drive status");
+    EXPECT_NE(ErrorState.Failed, 0);
+    EXPECT_EQ(FilesMoved, 0);
+    EXPECT_GT(FragmentState(beta), 2);
+    EXPECT_EQ(DoNotMove(beta), 0);
+  });
+  EXPECT_EQ(platform::NtfsMovesDone(), movesBefore);
+  EXPECT_TRUE(Has(lines, "Source=Drive status")) << Joined(lines);
+  const auto after = Runs("frag\\beta.bin");
+  ASSERT_EQ(after.size(), before.size());
+  for (size_t i = 0; i < after.size(); ++i) EXPECT_EQ(after[i].lcn, before[i].lcn);
   ExpectEveryFileIntact();
 }
 

@@ -38,6 +38,7 @@ bench: build
 	$(BUILD)/bench/bench_ntfs_scan
 	$(BUILD)/bench/bench_tools
 	$(BUILD)/bench/bench_startup
+	$(BUILD)/bench/bench_optimise
 
 # The damaged-volume campaign (not run by CI): 2000 damaged images, every
 # view on each, at low priority.

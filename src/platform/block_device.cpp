@@ -113,7 +113,10 @@ bool MemoryDevice::Write(uint64_t offset, const void* buffer, size_t size) {
 
 FaultDevice::FaultDevice(std::shared_ptr<BlockDevice> inner, uint64_t failRead, uint64_t failWrite,
                          bool sticky)
-    : inner_(std::move(inner)), failRead_(failRead), failWrite_(failWrite), sticky_(sticky) {}
+    : ForwardingDevice(std::move(inner)),
+      failRead_(failRead),
+      failWrite_(failWrite),
+      sticky_(sticky) {}
 
 bool FaultDevice::Read(uint64_t offset, void* buffer, size_t size) {
   ++reads_;
@@ -149,11 +152,8 @@ bool PartitionDevice::Write(uint64_t offset, const void* buffer, size_t size) {
   return InRange(offset, size, length_) && disk_->Write(start_ + offset, buffer, size);
 }
 
-WriteLogDevice::WriteLogDevice(std::shared_ptr<BlockDevice> inner) : inner_(std::move(inner)) {}
-
-bool WriteLogDevice::Read(uint64_t offset, void* buffer, size_t size) {
-  return inner_->Read(offset, buffer, size);
-}
+WriteLogDevice::WriteLogDevice(std::shared_ptr<BlockDevice> inner)
+    : ForwardingDevice(std::move(inner)) {}
 
 bool WriteLogDevice::Write(uint64_t offset, const void* buffer, size_t size) {
   // Only writes that reached the device are logged: a replay rebuilds what

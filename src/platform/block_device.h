@@ -23,6 +23,25 @@ class BlockDevice {
   virtual bool ReadOnly() const = 0;
 };
 
+// A device stacked on another: every call passes through to the inner
+// device unless the wrapper overrides it.
+class ForwardingDevice : public BlockDevice {
+ public:
+  explicit ForwardingDevice(std::shared_ptr<BlockDevice> inner) : inner_(std::move(inner)) {}
+  bool Read(uint64_t offset, void* buffer, size_t size) override {
+    return inner_->Read(offset, buffer, size);
+  }
+  bool Write(uint64_t offset, const void* buffer, size_t size) override {
+    return inner_->Write(offset, buffer, size);
+  }
+  bool Flush() override { return inner_->Flush(); }
+  uint64_t Size() const override { return inner_->Size(); }
+  bool ReadOnly() const override { return inner_->ReadOnly(); }
+
+ protected:
+  const std::shared_ptr<BlockDevice> inner_;
+};
+
 // A disk image file or a block device, opened read-only or read-write.
 // Returns null and sets `error` (an errno value) when it cannot be opened.
 std::shared_ptr<BlockDevice> OpenFileDevice(const std::string& path, bool writable, int& error);
@@ -45,20 +64,16 @@ class MemoryDevice : public BlockDevice {
 
 // Fails the Nth read and/or the Nth write (1-based, 0 = never) from the time
 // it is stacked; with `sticky` every transfer after the first failure fails.
-class FaultDevice : public BlockDevice {
+class FaultDevice : public ForwardingDevice {
  public:
   FaultDevice(std::shared_ptr<BlockDevice> inner, uint64_t failRead, uint64_t failWrite,
               bool sticky = false);
   bool Read(uint64_t offset, void* buffer, size_t size) override;
   bool Write(uint64_t offset, const void* buffer, size_t size) override;
-  bool Flush() override { return inner_->Flush(); }
-  uint64_t Size() const override { return inner_->Size(); }
-  bool ReadOnly() const override { return inner_->ReadOnly(); }
   uint64_t Reads() const { return reads_; }
   uint64_t Writes() const { return writes_; }
 
  private:
-  std::shared_ptr<BlockDevice> inner_;
   uint64_t failRead_, failWrite_;
   bool sticky_;
   bool tripped_ = false;
@@ -83,25 +98,20 @@ class PartitionDevice : public BlockDevice {
 
 // Records every write (offset and bytes) before passing it on, so a test can
 // rebuild the volume as it would be had the program stopped after write k.
-class WriteLogDevice : public BlockDevice {
+class WriteLogDevice : public ForwardingDevice {
  public:
   struct Entry {
     uint64_t offset;
     std::vector<uint8_t> bytes;
   };
   explicit WriteLogDevice(std::shared_ptr<BlockDevice> inner);
-  bool Read(uint64_t offset, void* buffer, size_t size) override;
   bool Write(uint64_t offset, const void* buffer, size_t size) override;
-  bool Flush() override { return inner_->Flush(); }
-  uint64_t Size() const override { return inner_->Size(); }
-  bool ReadOnly() const override { return inner_->ReadOnly(); }
   const std::vector<Entry>& Log() const { return log_; }
   // Applies the first `count` logged writes to `image` (a copy of the volume
   // as it was when the log started).
   void Replay(std::vector<uint8_t>& image, size_t count) const;
 
  private:
-  std::shared_ptr<BlockDevice> inner_;
   std::vector<Entry> log_;
 };
 

@@ -28,10 +28,10 @@ void WriteCountsFile() {
   }
 }
 
-class CountingDevice : public BlockDevice {
+class CountingDevice : public ForwardingDevice {
  public:
   CountingDevice(std::shared_ptr<BlockDevice> inner, IoCounts& counts)
-      : inner_(std::move(inner)), counts_(counts) {}
+      : ForwardingDevice(std::move(inner)), counts_(counts) {}
   bool Read(uint64_t offset, void* buffer, size_t size) override {
     ++counts_.reads;
     counts_.readBytes += size;
@@ -42,12 +42,8 @@ class CountingDevice : public BlockDevice {
     counts_.writtenBytes += size;
     return inner_->Write(offset, buffer, size);
   }
-  bool Flush() override { return inner_->Flush(); }
-  uint64_t Size() const override { return inner_->Size(); }
-  bool ReadOnly() const override { return inner_->ReadOnly(); }
 
  private:
-  std::shared_ptr<BlockDevice> inner_;
   IoCounts& counts_;  // entries of a std::map stay where they are
 };
 

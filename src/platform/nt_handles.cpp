@@ -28,10 +28,10 @@ namespace {
 
 // The device a driver works through: writes are refused while the program
 // holds the volume locked or when the volume may not be changed.
-class GateDevice : public BlockDevice {
+class GateDevice : public platform::ForwardingDevice {
  public:
   GateDevice(std::shared_ptr<BlockDevice> inner, std::shared_ptr<bool> locked)
-      : inner_(std::move(inner)), locked_(std::move(locked)) {}
+      : ForwardingDevice(std::move(inner)), locked_(std::move(locked)) {}
   bool Read(uint64_t offset, void* buffer, size_t size) override {
     if (inner_->Read(offset, buffer, size)) return true;
     readFailed_ = true;
@@ -40,14 +40,11 @@ class GateDevice : public BlockDevice {
   bool Write(uint64_t offset, const void* buffer, size_t size) override {
     return !*locked_ && inner_->Write(offset, buffer, size);
   }
-  bool Flush() override { return inner_->Flush(); }
-  uint64_t Size() const override { return inner_->Size(); }
   bool ReadOnly() const override { return *locked_ || inner_->ReadOnly(); }
   // Whether a read through the gate ever failed.
   bool ReadFailed() const { return readFailed_; }
 
  private:
-  std::shared_ptr<BlockDevice> inner_;
   std::shared_ptr<bool> locked_;
   bool readFailed_ = false;
 };

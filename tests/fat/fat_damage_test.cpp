@@ -137,22 +137,14 @@ TEST_F(FatDamage, ABadClusterMarkEndsTheChainWithoutAnError) {
 }
 
 // Passes reads on until armed, then fails them.
-class FailingDevice : public platform::BlockDevice {
+class FailingDevice : public platform::ForwardingDevice {
  public:
-  explicit FailingDevice(std::shared_ptr<platform::BlockDevice> inner) : inner_(std::move(inner)) {}
+  explicit FailingDevice(std::shared_ptr<platform::BlockDevice> inner)
+      : ForwardingDevice(std::move(inner)) {}
   bool Read(uint64_t offset, void* buffer, size_t size) override {
     return !armed && inner_->Read(offset, buffer, size);
   }
-  bool Write(uint64_t offset, const void* buffer, size_t size) override {
-    return inner_->Write(offset, buffer, size);
-  }
-  bool Flush() override { return inner_->Flush(); }
-  uint64_t Size() const override { return inner_->Size(); }
-  bool ReadOnly() const override { return inner_->ReadOnly(); }
   static inline bool armed = false;
-
- private:
-  std::shared_ptr<platform::BlockDevice> inner_;
 };
 
 TEST_F(FatDamage, AFailedFatReadIsAReadError) {

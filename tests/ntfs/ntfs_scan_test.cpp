@@ -784,11 +784,14 @@ TEST_F(NtfsScanOnSmallVolume, FragmentedBitmapSwitchesToSharedReading) {
 
 // A device on which the volume bitmap changes once a given FILE record has
 // been read: one more cluster is in use from then on.
-class BitmapChangesAfter : public platform::BlockDevice {
+class BitmapChangesAfter : public platform::ForwardingDevice {
  public:
   BitmapChangesAfter(std::shared_ptr<platform::BlockDevice> inner, uint64_t trigger,
                      uint64_t bitmapAt, int64_t cluster)
-      : inner_(std::move(inner)), trigger_(trigger), bitmapAt_(bitmapAt), cluster_(cluster) {}
+      : ForwardingDevice(std::move(inner)),
+        trigger_(trigger),
+        bitmapAt_(bitmapAt),
+        cluster_(cluster) {}
   bool Read(uint64_t offset, void* buffer, size_t size) override {
     if (!inner_->Read(offset, buffer, size)) return false;
     if (offset <= trigger_ && trigger_ < offset + size) triggered_ = true;
@@ -797,15 +800,8 @@ class BitmapChangesAfter : public platform::BlockDevice {
       static_cast<uint8_t*>(buffer)[byte - offset] |= static_cast<uint8_t>(1u << (cluster_ % 8));
     return true;
   }
-  bool Write(uint64_t offset, const void* buffer, size_t size) override {
-    return inner_->Write(offset, buffer, size);
-  }
-  bool Flush() override { return inner_->Flush(); }
-  uint64_t Size() const override { return inner_->Size(); }
-  bool ReadOnly() const override { return inner_->ReadOnly(); }
 
  private:
-  std::shared_ptr<platform::BlockDevice> inner_;
   uint64_t trigger_, bitmapAt_;
   int64_t cluster_;
   bool triggered_ = false;

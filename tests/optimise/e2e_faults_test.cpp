@@ -28,10 +28,10 @@ struct Faults {
   int failedReads = 0, failedWrites = 0;
 };
 
-class SharedFaultDevice : public platform::BlockDevice {
+class SharedFaultDevice : public platform::ForwardingDevice {
  public:
   SharedFaultDevice(std::shared_ptr<platform::BlockDevice> inner, std::shared_ptr<Faults> faults)
-      : inner_(std::move(inner)), f_(std::move(faults)) {}
+      : ForwardingDevice(std::move(inner)), f_(std::move(faults)) {}
   bool Read(uint64_t offset, void* buffer, size_t size) override {
     if (f_->failedReads == 0 && offset < f_->failReadTo && offset + size > f_->failReadFrom) {
       ++f_->failedReads;
@@ -46,12 +46,8 @@ class SharedFaultDevice : public platform::BlockDevice {
     }
     return inner_->Write(offset, buffer, size);
   }
-  bool Flush() override { return inner_->Flush(); }
-  uint64_t Size() const override { return inner_->Size(); }
-  bool ReadOnly() const override { return inner_->ReadOnly(); }
 
  private:
-  std::shared_ptr<platform::BlockDevice> inner_;
   std::shared_ptr<Faults> f_;
 };
 

@@ -32,11 +32,11 @@ struct BadBytes {
 
 // A device whose writes fail while `failing` is set, and whose reads fail
 // where they touch `bad`, as a failing disk's.
-class FailingWrites : public platform::BlockDevice {
+class FailingWrites : public platform::ForwardingDevice {
  public:
   FailingWrites(std::shared_ptr<platform::BlockDevice> inner, std::shared_ptr<bool> failing,
                 std::shared_ptr<BadBytes> bad)
-      : inner_(std::move(inner)), failing_(std::move(failing)), bad_(std::move(bad)) {}
+      : ForwardingDevice(std::move(inner)), failing_(std::move(failing)), bad_(std::move(bad)) {}
   bool Read(uint64_t offset, void* buffer, size_t size) override {
     if (offset < bad_->end && offset + size > bad_->first) return false;
     return inner_->Read(offset, buffer, size);
@@ -48,13 +48,9 @@ class FailingWrites : public platform::BlockDevice {
     }
     return inner_->Write(offset, buffer, size);
   }
-  bool Flush() override { return inner_->Flush(); }
-  uint64_t Size() const override { return inner_->Size(); }
-  bool ReadOnly() const override { return inner_->ReadOnly(); }
   int refused = 0;
 
  private:
-  std::shared_ptr<platform::BlockDevice> inner_;
   std::shared_ptr<bool> failing_;
   std::shared_ptr<BadBytes> bad_;
 };

@@ -14,10 +14,10 @@ namespace {
 using testsupport::ReadFileBytes;
 
 // Passes reads on until told to fail them.
-class SwitchDevice : public platform::BlockDevice {
+class SwitchDevice : public platform::ForwardingDevice {
  public:
   SwitchDevice(std::shared_ptr<platform::BlockDevice> inner, bool& fail)
-      : inner_(std::move(inner)), fail_(fail) {}
+      : ForwardingDevice(std::move(inner)), fail_(fail) {}
   bool Read(uint64_t offset, void* buffer, size_t size) override {
     return !fail_ && inner_->Read(offset, buffer, size);
   }
@@ -25,13 +25,9 @@ class SwitchDevice : public platform::BlockDevice {
     ++writes;
     return inner_->Write(offset, buffer, size);
   }
-  bool Flush() override { return inner_->Flush(); }
-  uint64_t Size() const override { return inner_->Size(); }
-  bool ReadOnly() const override { return inner_->ReadOnly(); }
   static inline int writes = 0;
 
  private:
-  std::shared_ptr<platform::BlockDevice> inner_;
   bool& fail_;
 };
 

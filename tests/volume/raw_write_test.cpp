@@ -29,18 +29,13 @@ namespace vr {
 namespace {
 
 // Accepts every write and keeps none of it: a device that drops writes.
-class DroppingDevice : public platform::BlockDevice {
+class DroppingDevice : public platform::ForwardingDevice {
  public:
   explicit DroppingDevice(std::shared_ptr<platform::BlockDevice> inner)
-      : inner_(std::move(inner)) {}
-  bool Read(uint64_t offset, void* b, size_t n) override { return inner_->Read(offset, b, n); }
+      : ForwardingDevice(std::move(inner)) {}
   bool Write(uint64_t, const void*, size_t) override { return true; }
   bool Flush() override { return true; }
-  uint64_t Size() const override { return inner_->Size(); }
   bool ReadOnly() const override { return false; }
-
- private:
-  std::shared_ptr<platform::BlockDevice> inner_;
 };
 
 // A fresh FAT volume from mkfs.fat: FAT16 of 16 MB or FAT12 of 1.44 MB.

@@ -13,25 +13,17 @@ namespace vr {
 namespace {
 
 // Passes transfers on and remembers where each read started.
-class OffsetRecorder : public platform::BlockDevice {
+class OffsetRecorder : public platform::ForwardingDevice {
  public:
   explicit OffsetRecorder(std::shared_ptr<platform::BlockDevice> inner)
-      : inner_(std::move(inner)) {}
+      : ForwardingDevice(std::move(inner)) {}
   bool Read(uint64_t offset, void* b, size_t n) override {
     offsets.push_back(offset);
     return inner_->Read(offset, b, n);
   }
-  bool Write(uint64_t offset, const void* b, size_t n) override {
-    return inner_->Write(offset, b, n);
-  }
-  bool Flush() override { return inner_->Flush(); }
   // Claims a large device so that every position reaches Read.
   uint64_t Size() const override { return uint64_t{1} << 42; }
-  bool ReadOnly() const override { return inner_->ReadOnly(); }
   static inline std::vector<uint64_t> offsets;
-
- private:
-  std::shared_ptr<platform::BlockDevice> inner_;
 };
 
 class SessionTest : public testing::Test {

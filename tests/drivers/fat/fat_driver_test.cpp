@@ -609,23 +609,16 @@ TEST_F(FatDriverTest, BusyFilesRefuseAnExclusiveOpenButStayListed) {
 }
 
 // A device that fails every read touching a byte range.
-class FailingRange : public platform::BlockDevice {
+class FailingRange : public platform::ForwardingDevice {
  public:
   FailingRange(std::shared_ptr<platform::BlockDevice> inner, uint64_t from, uint64_t to)
-      : inner_(std::move(inner)), from_(from), to_(to) {}
+      : ForwardingDevice(std::move(inner)), from_(from), to_(to) {}
   bool Read(uint64_t offset, void* buffer, size_t size) override {
     if (offset < to_ && offset + size > from_) return false;
     return inner_->Read(offset, buffer, size);
   }
-  bool Write(uint64_t offset, const void* buffer, size_t size) override {
-    return inner_->Write(offset, buffer, size);
-  }
-  bool Flush() override { return inner_->Flush(); }
-  uint64_t Size() const override { return inner_->Size(); }
-  bool ReadOnly() const override { return inner_->ReadOnly(); }
 
  private:
-  std::shared_ptr<platform::BlockDevice> inner_;
   uint64_t from_, to_;
 };
 

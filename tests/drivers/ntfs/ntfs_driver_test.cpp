@@ -541,23 +541,16 @@ TEST_F(NtfsDriverTest, VolumeDataMatchesTheBootSector) {
 // ---- Moves, the lock and damage ----
 
 // Counts reads of the boot sector: libntfs-3g reads it at each mount.
-class BootReads : public platform::BlockDevice {
+class BootReads : public platform::ForwardingDevice {
  public:
   BootReads(std::shared_ptr<platform::BlockDevice> inner, std::shared_ptr<int> count)
-      : inner_(std::move(inner)), count_(std::move(count)) {}
+      : ForwardingDevice(std::move(inner)), count_(std::move(count)) {}
   bool Read(uint64_t offset, void* buffer, size_t size) override {
     if (offset == 0) ++*count_;
     return inner_->Read(offset, buffer, size);
   }
-  bool Write(uint64_t offset, const void* buffer, size_t size) override {
-    return inner_->Write(offset, buffer, size);
-  }
-  bool Flush() override { return inner_->Flush(); }
-  uint64_t Size() const override { return inner_->Size(); }
-  bool ReadOnly() const override { return inner_->ReadOnly(); }
 
  private:
-  std::shared_ptr<platform::BlockDevice> inner_;
   std::shared_ptr<int> count_;
 };
 

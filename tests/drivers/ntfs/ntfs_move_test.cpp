@@ -443,24 +443,18 @@ TEST_F(NtfsMoveTest, ARunListThatWouldNotFitItsRecordIsRefused) {
 
 // A device that refuses writes while `locked` is set, as the platform's
 // gate does while the program holds the volume locked; it counts writes.
-class LockGate : public platform::BlockDevice {
+class LockGate : public platform::ForwardingDevice {
  public:
   LockGate(std::shared_ptr<platform::BlockDevice> inner, std::shared_ptr<bool> locked)
-      : inner_(std::move(inner)), locked_(std::move(locked)) {}
-  bool Read(uint64_t offset, void* buffer, size_t size) override {
-    return inner_->Read(offset, buffer, size);
-  }
+      : ForwardingDevice(std::move(inner)), locked_(std::move(locked)) {}
   bool Write(uint64_t offset, const void* buffer, size_t size) override {
     ++writes;
     return !*locked_ && inner_->Write(offset, buffer, size);
   }
-  bool Flush() override { return inner_->Flush(); }
-  uint64_t Size() const override { return inner_->Size(); }
   bool ReadOnly() const override { return *locked_ || inner_->ReadOnly(); }
   int writes = 0;
 
  private:
-  std::shared_ptr<platform::BlockDevice> inner_;
   std::shared_ptr<bool> locked_;
 };
 

@@ -37,13 +37,29 @@ constexpr int64_t kCopyBytes = 1 << 20;  // the data is copied in pieces of 1 MB
 constexpr int64_t kBitmapGapBytes = 4096;
 constexpr int64_t kBitmapStretchBytes = 1 << 20;
 
-// Closes what it holds when the move ends, whichever way.
+// Closes what it holds when the move ends, whichever way. With `discard`
+// set (the records were changed in memory and did not all reach the disk)
+// the unwritten changes are dropped: after a device error the move writes
+// nothing more. Closing normally would retry the write, and an extent left
+// dirty under a clean base record would enter libntfs-3g's inode cache,
+// which the unmount empties after $MFT is closed, so the write fails again
+// and the inodes are never freed.
 struct Opened {
   ntfs_inode* ni = nullptr;
   ntfs_attr* na = nullptr;
+  bool discard = false;
   ~Opened() {
     if (na != nullptr) ntfs_attr_close(na);
-    if (ni != nullptr) ntfs_inode_close(ni);
+    if (ni == nullptr) return;
+    if (!discard) {
+      ntfs_inode_close(ni);
+      return;
+    }
+    for (int32_t i = 0; i < ni->nr_extents; ++i) NInoClearDirty(ni->extent_nis[i]);
+    NInoClearDirty(ni);
+    NInoAttrListClearDirty(ni);
+    NInoFileNameClearDirty(ni);
+    ntfs_inode_real_close(ni);  // not kept in the cache: its records are not the disk's
   }
 };
 
@@ -262,11 +278,11 @@ nt::NTSTATUS NtfsRelocate(ntfs_volume* vol, uint64_t reference, const NtfsMoveRe
     return DeviceError();
   }
   if (vol->free_clusters >= count) vol->free_clusters -= count;
-  result.recordsTouched = true;
+  result.recordsTouched = open.discard = true;
   status = RewriteExtents(vol, open.ni, moved, start, end, true);
   if (status != nt::STATUS_SUCCESS) return status;
   if (ntfs_inode_sync(open.ni) != 0) return DeviceError();
-  result.recordsTouched = false;
+  result.recordsTouched = open.discard = false;
   for (const Run& p : pieces) {
     if (!result.released.empty()) {
       NtfsMoveRules::Run& last = result.released.back();

@@ -778,9 +778,10 @@ TEST(NtfsMoveRulesTest, ReleasedClustersWaitForTheFlushDelay) {
   EXPECT_EQ(rules.CheckTarget(9, 2, 100, inUse), STATUS_ALREADY_COMMITTED);
   rules.Release(20, 2);
   EXPECT_EQ(rules.CheckTarget(18, 3, 100, inUse), STATUS_ALREADY_COMMITTED);
-  Sleep(2999);
+  // The clock also counts the test's own running time: the checks keep a margin.
+  Sleep(1500);
   EXPECT_EQ(rules.CheckTarget(21, 1, 100, inUse), STATUS_ALREADY_COMMITTED);
-  Sleep(1);
+  Sleep(1500);
   EXPECT_EQ(rules.CheckTarget(18, 4, 100, inUse), STATUS_SUCCESS);
   EXPECT_EQ(rules.CheckTarget(98, 3, 100, inUse), STATUS_INVALID_PARAMETER);
   EXPECT_EQ(rules.CheckTarget(5, 0, 100, inUse), STATUS_INVALID_PARAMETER);

@@ -570,16 +570,25 @@ TEST_F(NtfsMoveTest, AStopAfterAnyWriteOfAMoveLeavesEveryFileIntact) {
 }
 
 // A failed write at each write of one move: the request ends in an error
-// status and every file still reads as it was written.
+// status and every file still reads as it was written. A FILE record whose
+// write failed is not written again later (when the file closes or the
+// mount goes): after a device error the move writes nothing more of it.
 TEST_F(NtfsMoveTest, AFailedWriteInAMoveEndsInAnErrorAndLeavesEveryFileIntact) {
+  struct Outcome {
+    NTSTATUS status;
+    std::vector<uint8_t> volume;
+    std::vector<platform::WriteLogDevice::Entry> writes;  // that reached the device
+  };
   const auto run = [&](uint64_t failWrite, size_t& writes) {
     platform::ResetPlatform();
     platform::RegisterBuiltinDrivers();
     auto mem = std::make_shared<platform::MemoryDevice>(original_);
     platform::MapMemoryDrive('m', mem);
     std::shared_ptr<platform::FaultDevice> faults;
+    std::shared_ptr<platform::WriteLogDevice> log;
     platform::SetDeviceWrapper('m', [&](std::shared_ptr<platform::BlockDevice> d) {
-      faults = std::make_shared<platform::FaultDevice>(std::move(d), 0, failWrite);
+      log = std::make_shared<platform::WriteLogDevice>(std::move(d));
+      faults = std::make_shared<platform::FaultDevice>(log, 0, failWrite);
       return faults;
     });
     HANDLE v = OpenVolume('m');
@@ -590,18 +599,29 @@ TEST_F(NtfsMoveTest, AFailedWriteInAMoveEndsInAnErrorAndLeavesEveryFileIntact) {
     writes = faults->Writes();
     CloseHandle(v);
     platform::ResetPlatform();
-    return std::make_pair(status, mem->Bytes());
+    return Outcome{status, mem->Bytes(), log->Log()};
   };
   size_t writes = 0;
-  ASSERT_EQ(run(0, writes).first, STATUS_SUCCESS);
+  const Outcome done = run(0, writes);
+  ASSERT_EQ(done.status, STATUS_SUCCESS);
   ASSERT_GE(writes, 7u);
+  ASSERT_GE(done.writes.size(), writes);
+  size_t recordFailures = 0;
   for (uint64_t k = 1; k <= writes; ++k) {
     SCOPED_TRACE("write " + std::to_string(k) + " of " + std::to_string(writes) + " failed");
     size_t ignored = 0;
-    const auto [status, volume] = run(k, ignored);
-    EXPECT_NE(status, STATUS_SUCCESS);
-    ExpectEveryFileIntact(volume);
+    const Outcome out = run(k, ignored);
+    EXPECT_NE(out.status, STATUS_SUCCESS);
+    ExpectEveryFileIntact(out.volume);
+    // Up to the failure the move writes what it wrote when nothing failed.
+    const platform::WriteLogDevice::Entry& failed = done.writes[k - 1];
+    if (failed.bytes.size() < 4 || std::memcmp(failed.bytes.data(), "FILE", 4) != 0) continue;
+    ++recordFailures;
+    for (size_t i = k - 1; i < out.writes.size(); ++i)
+      EXPECT_NE(out.writes[i].offset, failed.offset) << "a later write retries the record";
   }
+  // The base record and its extension records each fail once.
+  EXPECT_GE(recordFailures, 2u);
 }
 
 // Clusters of one sector: the same moves, the same checks.

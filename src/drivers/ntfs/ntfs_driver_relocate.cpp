@@ -191,9 +191,10 @@ nt::NTSTATUS RewriteExtents(ntfs_volume* vol, ntfs_inode* ni, const std::vector<
 
 // Copies the old clusters of the range to the target in pieces of 1 MB:
 // each piece gathered from the old runs, written in one transfer, read back
-// and compared. The buffers are as large as the move needs and left
-// unfilled (every byte compared is read first): most files are far
-// smaller than a piece, and clearing 2 MB per move cost more than the copy.
+// and compared. Not flushed here: the caller flushes the copy together with
+// the target's bits, before any record points at the target. The buffers are as large as the move
+// needs and left unfilled (every byte compared is read first): most files are far smaller than a
+// piece, and clearing 2 MB per move cost more than the copy.
 bool CopyData(ntfs_volume* vol, const std::vector<Run>& pieces, int64_t start, int64_t target,
               int64_t count) {
   const int64_t cluster = vol->cluster_size;
@@ -221,7 +222,7 @@ bool CopyData(ntfs_volume* vol, const std::vector<Run>& pieces, int64_t start, i
         std::memcmp(data.get(), check.get(), static_cast<size_t>(bytes)) != 0)
       return false;
   }
-  return Sync(vol);
+  return true;
 }
 
 }  // namespace
@@ -264,6 +265,8 @@ nt::NTSTATUS NtfsRelocate(ntfs_volume* vol, uint64_t reference, const NtfsMoveRe
   open.na = nullptr;
 
   if (!CopyData(vol, pieces, start, move.targetLcn, count)) return DeviceError();
+  // One flush makes the copy and the target's bits durable: a stop before it
+  // leaves at most clusters marked in use that nothing points at.
   if (ntfs_bitmap_set_run(vol->lcnbmp_na, move.targetLcn, count) != 0 || !Sync(vol)) {
     // Nothing points at the target yet: its bits go back to free.
     ntfs_bitmap_clear_run(vol->lcnbmp_na, move.targetLcn, count);
@@ -288,10 +291,10 @@ nt::NTSTATUS NtfsRelocate(ntfs_volume* vol, uint64_t reference, const NtfsMoveRe
   return nt::STATUS_SUCCESS;
 }
 
-bool NtfsFreeClusters(ntfs_volume* vol, std::vector<NtfsMoveRules::Run> runs) {
+bool NtfsFreeClusters(ntfs_volume* vol, std::vector<NtfsMoveRules::Run> runs, bool recordsFlushed) {
   using Run = NtfsMoveRules::Run;
   // The records that no longer point at these clusters reach the disk first.
-  if (!Sync(vol)) return false;
+  if (!recordsFlushed && !Sync(vol)) return false;
   std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.lcn < b.lcn; });
   const auto lastByte = [](const Run& r) { return (r.lcn + r.count - 1) / 8; };
   bool ok = true;

@@ -601,9 +601,10 @@ class FlushMarks : public platform::BlockDevice {
 // A disk may keep the writes since the last flush in any order: a stop
 // may lose any of them and keep later ones. Two moves and the release of
 // their old clusters, the second release coming before anything flushed
-// the second move's records: for every write, the volume with the writes
-// before it since the last flush kept but one lost still mounts, every
-// file reads as written and every file's clusters are in use. A move
+// the second move's records: for every stretch of writes between two
+// flushes, the volume with all of them but one (each in turn) still
+// mounts, every file reads as written and every file's clusters are in
+// use (stops in order are the test above's). A move
 // flushes once (the copy with the target's bits); a release flushes only
 // when no flush came after the records that let its clusters go.
 TEST_F(NtfsMoveTest, WritesBetweenTwoFlushesMayReachTheDiskInAnyOrder) {
@@ -652,15 +653,18 @@ TEST_F(NtfsMoveTest, WritesBetweenTwoFlushesMayReachTheDiskInAnyOrder) {
   CloseHandle(v);
 
   const std::vector<platform::WriteLogDevice::Entry>& entries = log->Log();
+  std::vector<size_t> bounds = flushes->marks;  // the stretches between two flushes
+  bounds.push_back(0);
+  bounds.push_back(entries.size());
+  std::sort(bounds.begin(), bounds.end());
+  bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
   size_t checked = 0;
-  for (size_t last = 0; last < entries.size(); ++last) {
-    size_t epoch = 0;  // writes before this one are on the disk
-    for (const size_t mark : flushes->marks)
-      if (mark <= last) epoch = mark;
-    for (size_t lost = epoch; lost < last; ++lost) {
-      SCOPED_TRACE("write " + std::to_string(lost) + " lost, " + std::to_string(last) + " kept");
+  for (size_t b = 1; b < bounds.size(); ++b) {
+    for (size_t lost = bounds[b - 1]; lost < bounds[b] && bounds[b] - bounds[b - 1] > 1; ++lost) {
+      SCOPED_TRACE("write " + std::to_string(lost) + " lost of the " + std::to_string(bounds[b]) +
+                   " before a flush");
       std::vector<uint8_t> volume = original_;
-      for (size_t i = 0; i <= last; ++i) {
+      for (size_t i = 0; i < bounds[b]; ++i) {
         if (i == lost) continue;
         const auto at = static_cast<ptrdiff_t>(entries[i].offset);
         ASSERT_LE(entries[i].offset + entries[i].bytes.size(), volume.size());

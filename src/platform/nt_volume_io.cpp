@@ -43,8 +43,13 @@ HANDLE OpenVolume(char letter, DWORD access, DWORD share) {
   }
   const bool exclusive = (share & 3) != 3;
   if (exclusive && !source.busyFiles.empty()) return FailHandle(ERROR_SHARING_VIOLATION);
-  // The one mount check of this open; requests on the handle reuse it.
+  // The one mount check of this open; requests on the handle reuse it. A
+  // shared open of a volume other handles hold joins it as it is (its
+  // state was found when it was opened), so the mount table is not read:
+  // the optimiser reopens the volume before every move.
+  const bool joins = !exclusive && existing != Volumes().end() && existing->second.handles > 0;
   const MountState mount = source.memory            ? MountState::kNotMounted
+                           : joins                  ? MountState::kUnknown
                            : IsMounted(source.path) ? MountState::kMounted
                                                     : MountState::kNotMounted;
   if (exclusive && mount == MountState::kMounted) return FailHandle(ERROR_SHARING_VIOLATION);

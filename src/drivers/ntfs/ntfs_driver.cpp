@@ -10,6 +10,7 @@
 #include "drivers/ntfs/ntfs_driver_move.h"
 #include "drivers/ntfs/ntfs_driver_names.h"
 #include "drivers/ntfs/ntfs_driver_relocate.h"
+#include "drivers/ntfs/ntfs_flush_count.h"
 
 namespace platform {
 
@@ -28,7 +29,8 @@ std::atomic<uint64_t>& MovesDone() {
 class NtfsDriver : public FileSystemDriver {
  public:
   explicit NtfsDriver(const DriverContext& context)
-      : mount_(std::make_shared<NtfsMount>(context.device, context.readOnly)) {}
+      : device_(std::make_shared<FlushCountingDevice>(context.device)),
+        mount_(std::make_shared<NtfsMount>(device_, context.readOnly)) {}
   // Going away is a dismount: clusters still waiting are freed now.
   ~NtfsDriver() override { Release(true); }
   NtfsDriver(const NtfsDriver&) = delete;
@@ -131,7 +133,10 @@ class NtfsDriver : public FileSystemDriver {
     status = NtfsRelocate(vol, file->Reference(), move, moves_, result);
     if (result.recordsTouched) mount_->Drop();
     if (status != nt::STATUS_SUCCESS) return {status, 0, false};
-    for (const NtfsMoveRules::Run& run : result.released) moves_.Release(run.lcn, run.count);
+    // The records were written before this mark: the first flush after it
+    // makes them durable, and then freeing the old clusters needs no other.
+    const uint64_t mark = device_->Flushes();
+    for (const NtfsMoveRules::Run& run : result.released) moves_.Release(run.lcn, run.count, mark);
     ++MovesDone();
     return {nt::STATUS_SUCCESS, 0, false};
   }
@@ -141,14 +146,17 @@ class NtfsDriver : public FileSystemDriver {
   // use: lost space, never a cluster in use marked free.
   void Release(bool all) {
     if (!moves_.Pending()) return;
-    const std::vector<NtfsMoveRules::Run> runs = all ? moves_.TakeAll() : moves_.TakeExpired();
+    uint64_t mark = 0;
+    const std::vector<NtfsMoveRules::Run> runs =
+        all ? moves_.TakeAll(mark) : moves_.TakeExpired(mark);
     if (runs.empty()) return;
     nt::NTSTATUS status = nt::STATUS_SUCCESS;
     _ntfs_volume* vol = mount_->WritableVolume(status);
     if (vol == nullptr) return;
-    NtfsFreeClusters(vol, runs);
+    NtfsFreeClusters(vol, runs, device_->Flushes() > mark);
   }
 
+  std::shared_ptr<FlushCountingDevice> device_;
   std::shared_ptr<NtfsMount> mount_;
   NtfsMoveRules moves_;
 };

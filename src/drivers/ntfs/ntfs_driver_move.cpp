@@ -18,24 +18,30 @@ nt::NTSTATUS ParseMoveRequest(const FsControlRequest& request, NtfsMoveRequest& 
   return nt::STATUS_SUCCESS;
 }
 
-void NtfsMoveRules::Release(int64_t lcn, int64_t count) {
-  if (count > 0) released_.push_back({lcn, count, ClockMs()});
+void NtfsMoveRules::Release(int64_t lcn, int64_t count, uint64_t mark) {
+  if (count > 0) released_.push_back({lcn, count, ClockMs(), mark});
 }
 
-std::vector<NtfsMoveRules::Run> NtfsMoveRules::TakeExpired() {
+std::vector<NtfsMoveRules::Run> NtfsMoveRules::TakeExpired(uint64_t& mark) {
   const uint64_t now = ClockMs();
   std::vector<Run> runs;
+  mark = 0;
   std::erase_if(released_, [&](const Released& r) {
     if (!Expired(r, now)) return false;
     runs.push_back({r.lcn, r.count});
+    mark = std::max(mark, r.mark);
     return true;
   });
   return runs;
 }
 
-std::vector<NtfsMoveRules::Run> NtfsMoveRules::TakeAll() {
+std::vector<NtfsMoveRules::Run> NtfsMoveRules::TakeAll(uint64_t& mark) {
   std::vector<Run> runs;
-  for (const Released& r : released_) runs.push_back({r.lcn, r.count});
+  mark = 0;
+  for (const Released& r : released_) {
+    runs.push_back({r.lcn, r.count});
+    mark = std::max(mark, r.mark);
+  }
   released_.clear();
   return runs;
 }

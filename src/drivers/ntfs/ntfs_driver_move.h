@@ -32,8 +32,10 @@ class NtfsMoveRules {
   // Milliseconds released clusters wait (platform clock, ClockMs).
   void SetFlushDelay(uint64_t ms) { delayMs_ = ms; }
   uint64_t FlushDelay() const { return delayMs_; }
-  // Clusters a move released, from now on waiting for the delay.
-  void Release(int64_t lcn, int64_t count);
+  // Clusters a move released, from now on waiting for the delay. `mark`:
+  // the device's count of flushes (FlushCountingDevice) once the records
+  // that no longer point at them were written.
+  void Release(int64_t lcn, int64_t count, uint64_t mark);
   // Whether `lcn` is still waiting to be released.
   bool Waiting(int64_t lcn);
   // STATUS_SUCCESS when `count` clusters from `lcn` lie on the volume
@@ -48,17 +50,18 @@ class NtfsMoveRules {
   struct Run {
     int64_t lcn, count;
   };
-  // The released runs whose delay has passed, no longer waiting from now on.
-  std::vector<Run> TakeExpired();
+  // The released runs whose delay has passed, no longer waiting from now
+  // on; `mark` is set to the highest mark among them (0 when none).
+  std::vector<Run> TakeExpired(uint64_t& mark);
   // Every released run, whatever its age (the volume is about to be locked
   // or the driver goes away: NT flushes its log then).
-  std::vector<Run> TakeAll();
+  std::vector<Run> TakeAll(uint64_t& mark);
   bool Pending() const { return !released_.empty(); }
 
  private:
   struct Released {
     int64_t lcn, count;
-    uint64_t at;
+    uint64_t at, mark;
   };
   bool Expired(const Released& r, uint64_t now) const { return now - r.at >= delayMs_; }
   uint64_t delayMs_ = 0;

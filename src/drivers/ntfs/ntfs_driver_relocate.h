@@ -4,8 +4,10 @@
 // process stops:
 //   1. every FILE record the change touches is checked to hold its new
 //      mapping pairs (nothing is written before that);
-//   2. the data is copied to the target, read back and flushed;
-//   3. the target's bits are set in the cluster bitmap, flushed;
+//   2. the data is copied to the target and read back;
+//   3. the target's bits are set in the cluster bitmap; one flush makes the
+//      copy and the bits durable (a stop before it leaves at most clusters
+//      marked in use that nothing points at);
 //   4. each FILE record holding an extent of the range gets its new mapping
 //      pairs (libntfs-3g applies the update sequence); they are flushed
 //      before the old clusters are freed (NtfsFreeClusters).
@@ -48,9 +50,10 @@ nt::NTSTATUS NtfsRelocate(_ntfs_volume* vol, uint64_t reference, const NtfsMoveR
                           NtfsMoveRules& rules, NtfsRelocation& result);
 
 // Marks `runs` free in the cluster bitmap, after flushing what was written
-// before: each stretch of the bitmap they lie in is read and written once.
-// False when a transfer failed; the bits of that stretch then stay as they
-// were (in use).
-bool NtfsFreeClusters(_ntfs_volume* vol, std::vector<NtfsMoveRules::Run> runs);
+// before unless `recordsFlushed` (a flush already followed the writes of
+// the records that let them go): each stretch of the bitmap they lie in is
+// read and written once. False when a transfer failed; the bits of that
+// stretch then stay as they were (in use).
+bool NtfsFreeClusters(_ntfs_volume* vol, std::vector<NtfsMoveRules::Run> runs, bool recordsFlushed);
 
 }  // namespace platform

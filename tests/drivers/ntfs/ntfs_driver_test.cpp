@@ -776,7 +776,7 @@ TEST(NtfsMoveRulesTest, ReleasedClustersWaitForTheFlushDelay) {
   auto inUse = [&](int64_t c) { return used.count(c) != 0; };
   EXPECT_EQ(rules.CheckTarget(20, 4, 100, inUse), STATUS_SUCCESS);
   EXPECT_EQ(rules.CheckTarget(9, 2, 100, inUse), STATUS_ALREADY_COMMITTED);
-  rules.Release(20, 2);
+  rules.Release(20, 2, 0);
   EXPECT_EQ(rules.CheckTarget(18, 3, 100, inUse), STATUS_ALREADY_COMMITTED);
   // The clock also counts the test's own running time: the checks keep a margin.
   Sleep(1500);
@@ -785,7 +785,7 @@ TEST(NtfsMoveRulesTest, ReleasedClustersWaitForTheFlushDelay) {
   EXPECT_EQ(rules.CheckTarget(18, 4, 100, inUse), STATUS_SUCCESS);
   EXPECT_EQ(rules.CheckTarget(98, 3, 100, inUse), STATUS_INVALID_PARAMETER);
   EXPECT_EQ(rules.CheckTarget(5, 0, 100, inUse), STATUS_INVALID_PARAMETER);
-  rules.Release(50, 1);
+  rules.Release(50, 1, 0);
   rules.Clear();
   EXPECT_FALSE(rules.Waiting(50));
   platform::ResetPlatform();

@@ -569,6 +569,108 @@ TEST_F(NtfsMoveTest, AStopAfterAnyWriteOfAMoveLeavesEveryFileIntact) {
   });
 }
 
+// Records, over a write log, after how many logged writes each flush came.
+class FlushMarks : public platform::BlockDevice {
+ public:
+  explicit FlushMarks(std::shared_ptr<platform::WriteLogDevice> log) : log_(std::move(log)) {}
+  bool Read(uint64_t offset, void* buffer, size_t size) override {
+    return log_->Read(offset, buffer, size);
+  }
+  bool Write(uint64_t offset, const void* buffer, size_t size) override {
+    return log_->Write(offset, buffer, size);
+  }
+  bool Flush() override {
+    if (!log_->Flush()) return false;
+    marks.push_back(log_->Log().size());
+    return true;
+  }
+  uint64_t Size() const override { return log_->Size(); }
+  bool ReadOnly() const override { return log_->ReadOnly(); }
+  std::vector<size_t> marks;
+
+ private:
+  std::shared_ptr<platform::WriteLogDevice> log_;
+};
+
+// A disk may keep the writes since the last flush in any order: a stop
+// may lose any of them and keep later ones. Two moves and the release of
+// their old clusters, the second release coming before anything flushed
+// the second move's records: for every stretch of writes between two
+// flushes, the volume with all of them but one (each in turn) still
+// mounts, every file reads as written and every file's clusters are in
+// use (stops in order are the test above's). A move
+// flushes once (the copy with the target's bits); a release flushes only
+// when no flush came after the records that let its clusters go.
+TEST_F(NtfsMoveTest, WritesBetweenTwoFlushesMayReachTheDiskInAnyOrder) {
+  platform::MapMemoryDrive('m', std::make_shared<platform::MemoryDevice>(original_));
+  std::shared_ptr<platform::WriteLogDevice> log;
+  std::shared_ptr<FlushMarks> flushes;
+  platform::SetDeviceWrapper('m', [&](std::shared_ptr<platform::BlockDevice> d) {
+    log = std::make_shared<platform::WriteLogDevice>(std::move(d));
+    flushes = std::make_shared<FlushMarks>(log);
+    return flushes;
+  });
+  HANDLE v = OpenVolume('m');
+  ASSERT_NE(v, INVALID_HANDLE_VALUE);
+  const std::vector<uint8_t> bitmap = Bitmap(v);
+  const int64_t high = static_cast<int64_t>(bitmap.size()) * 4;
+  const int64_t t1 = FreeRun(bitmap, 800, high);
+  const int64_t alpha = Clusters(Extents("m:\\frag\\alpha.bin"));
+  const int64_t t2 = FreeRun(bitmap, alpha, t1 + 800);
+  ASSERT_GT(t2, 0);
+  const std::vector<Extent> manyOld = Extents("m:\\frag\\many.bin");
+  const std::vector<Extent> alphaOld = Extents("m:\\frag\\alpha.bin");
+  const auto flushesSince = [&](size_t before) { return flushes->marks.size() - before; };
+
+  size_t before = flushes->marks.size();
+  ASSERT_EQ(Move(v, "m:\\frag\\many.bin", 0, t1, 800), STATUS_SUCCESS);
+  // The first move also mounts the volume for writing, which flushes too.
+  EXPECT_LE(flushesSince(before), 2u);
+  Sleep(kDelayMs / 2);
+  before = flushes->marks.size();
+  ASSERT_EQ(Move(v, "m:\\frag\\alpha.bin", 0, t2, static_cast<uint32_t>(alpha)), STATUS_SUCCESS);
+  EXPECT_EQ(flushesSince(before), 1u) << "a move flushes once";
+  Sleep(kDelayMs / 2);
+  // many.bin's clusters are due; alpha.bin's move flushed its records.
+  before = flushes->marks.size();
+  const size_t writes = log->Log().size();
+  const std::vector<uint8_t> half = Bitmap(v);
+  EXPECT_EQ(flushesSince(before), 0u) << "a release after a flush that covers its records";
+  EXPECT_GT(log->Log().size(), writes) << "many.bin's old clusters were freed";
+  for (const int64_t c : ClusterMap(manyOld)) EXPECT_FALSE(Used(half, c)) << c;
+  for (const int64_t c : ClusterMap(alphaOld)) EXPECT_TRUE(Used(half, c)) << c;
+  Sleep(kDelayMs / 2);
+  // alpha.bin's clusters are due; nothing flushed its records yet.
+  before = flushes->marks.size();
+  Bitmap(v);
+  EXPECT_EQ(flushesSince(before), 1u) << "a release before anything flushed its records";
+  CloseHandle(v);
+
+  const std::vector<platform::WriteLogDevice::Entry>& entries = log->Log();
+  std::vector<size_t> bounds = flushes->marks;  // the stretches between two flushes
+  bounds.push_back(0);
+  bounds.push_back(entries.size());
+  std::sort(bounds.begin(), bounds.end());
+  bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
+  size_t checked = 0;
+  for (size_t b = 1; b < bounds.size(); ++b) {
+    for (size_t lost = bounds[b - 1]; lost < bounds[b] && bounds[b] - bounds[b - 1] > 1; ++lost) {
+      SCOPED_TRACE("write " + std::to_string(lost) + " lost of the " + std::to_string(bounds[b]) +
+                   " before a flush");
+      std::vector<uint8_t> volume = original_;
+      for (size_t i = 0; i < bounds[b]; ++i) {
+        if (i == lost) continue;
+        const auto at = static_cast<ptrdiff_t>(entries[i].offset);
+        ASSERT_LE(entries[i].offset + entries[i].bytes.size(), volume.size());
+        std::copy(entries[i].bytes.begin(), entries[i].bytes.end(), volume.begin() + at);
+      }
+      ExpectEveryFileIntact(volume);
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 4u);
+}
+
 // A failed write at each write of one move: the request ends in an error
 // status and every file still reads as it was written. A FILE record whose
 // write failed is not written again later (when the file closes or the

@@ -95,6 +95,10 @@ bool Reopen_Drive();
 
 // Paints the MFT zone in the "Sys" colour (NTFS).
 void Show_MFT_Zone();
+// On a volume in use: has the file system write the moves it still holds
+// in memory, so the run ends with them on the disk. False, after "Drive
+// status", when it cannot.
+bool Commit_Moves();
 // Records "Error writing drive" and stops the run.
 void WriteStop();
 

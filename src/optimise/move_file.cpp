@@ -140,6 +140,14 @@ nt::NTSTATUS SendMove(Long FileHandle, Long Vcn, Long Lcn, Long Count) {
                     nullptr, 0, io);
 }
 
+bool Commit_Moves() {
+  nt::IO_STATUS_BLOCK io;
+  const nt::NTSTATUS status = nt::NtFlushBuffersFile(VolumeSession.VolumeHandle, &io);
+  if (status == nt::STATUS_SUCCESS) return true;
+  DriveStatus(status);
+  return false;
+}
+
 bool FileRefused(nt::NTSTATUS Status) {
   return Status == nt::STATUS_INVALID_PARAMETER || Status == platform::STATUS_DISK_FULL;
 }

@@ -130,6 +130,8 @@ void DefragPack_All() {
     packSeconds = static_cast<float>(Seconds_Since(start));
   }
 
+  // Whatever stopped the run, the moves made reach the disk now.
+  if (Shared() && FilesMoved != 0 && !Commit_Moves()) return;
   if (FilesMoved == 0) {
     if (optimising)
       ReportLine("Moved: None");

@@ -114,6 +114,10 @@ class FileSystemDriver {
   // (a delayed release of clusters, buffered writes) now. After the lock the
   // driver's device refuses writes until the unlock.
   virtual void Flush() {}
+  // Writes what the driver holds back in memory (NtFlushBuffersFile, and
+  // the last handle on the volume closing); delayed releases of clusters
+  // keep their time. STATUS_SUCCESS, or the status of a failed write.
+  virtual nt::NTSTATUS Commit() { return nt::STATUS_SUCCESS; }
 };
 
 using DriverFactory = std::function<std::unique_ptr<FileSystemDriver>(const DriverContext& context,

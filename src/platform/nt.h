@@ -154,6 +154,10 @@ BOOL FindClose(HANDLE h);
 NTSTATUS NtFsControlFile(HANDLE h, HANDLE event, void* apcRoutine, void* apcContext,
                          IO_STATUS_BLOCK* ioStatus, DWORD code, const void* in, DWORD inSize,
                          void* out, DWORD outSize);
+// The native flush: on a file or volume handle of a volume in use, the file
+// system writes what it holds back in memory. STATUS_SUCCESS, or the status
+// of the failure.
+NTSTATUS NtFlushBuffersFile(HANDLE h, IO_STATUS_BLOCK* ioStatus);
 
 // Process calls: honoured where Linux allows, otherwise successful no-ops.
 constexpr DWORD NORMAL_PRIORITY_CLASS = 0x20;

@@ -331,4 +331,16 @@ NTSTATUS NtFsControlFile(HANDLE h, HANDLE, void*, void*, IO_STATUS_BLOCK* ioStat
   return result.status;
 }
 
+NTSTATUS NtFlushBuffersFile(HANDLE h, IO_STATUS_BLOCK* ioStatus) {
+  IO_STATUS_BLOCK scratch;
+  IO_STATUS_BLOCK& io = ioStatus != nullptr ? *ioStatus : scratch;
+  io = IO_STATUS_BLOCK{};
+  Handle* handle = Find(h);
+  if (handle == nullptr || handle->kind == Kind::kFind) return io.Status = STATUS_INVALID_HANDLE;
+  Volume& v = Volumes()[handle->letter];
+  // A volume the program holds locked has no file system writing to it.
+  if (!v.driver || v.lockedBy != 0) return io.Status = STATUS_SUCCESS;
+  return io.Status = v.driver->Commit();
+}
+
 }  // namespace nt

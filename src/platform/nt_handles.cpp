@@ -263,6 +263,9 @@ void ReleaseVolume(char letter) {
   auto it = Volumes().find(letter);
   if (it == Volumes().end() || it->second.handles > 0) return;
   Volume& v = it->second;
+  // An idle volume's driver stays, but holds nothing back: other programs
+  // may read the volume now.
+  if (v.driver) v.driver->Commit();
   if (!v.device || v.source.memory || ::stat(v.source.path.c_str(), &v.stamp) != 0)
     Volumes().erase(it);
 }

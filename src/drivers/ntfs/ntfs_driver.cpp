@@ -1,6 +1,7 @@
 #include "drivers/ntfs/ntfs_driver.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <optional>
 
@@ -10,7 +11,7 @@
 #include "drivers/ntfs/ntfs_driver_move.h"
 #include "drivers/ntfs/ntfs_driver_names.h"
 #include "drivers/ntfs/ntfs_driver_relocate.h"
-#include "drivers/ntfs/ntfs_flush_count.h"
+#include "drivers/ntfs/ntfs_ordered_device.h"
 
 namespace platform {
 
@@ -21,6 +22,13 @@ std::optional<uint64_t>& FlushDelaySetting() {
   return delay;
 }
 
+// Moves whose records wait in memory are written together, with one flush
+// for the data of all of them, when this many records or bytes of data are
+// held, when a release of their old clusters is due, and when the volume's
+// handles close or it is flushed or locked.
+constexpr size_t kHeldRecords = 64;
+constexpr uint64_t kHeldBytes = 32u << 20;
+
 std::atomic<uint64_t>& MovesDone() {
   static std::atomic<uint64_t> moves{0};
   return moves;
@@ -29,10 +37,10 @@ std::atomic<uint64_t>& MovesDone() {
 class NtfsDriver : public FileSystemDriver {
  public:
   explicit NtfsDriver(const DriverContext& context)
-      : device_(std::make_shared<FlushCountingDevice>(context.device)),
+      : device_(std::make_shared<NtfsOrderedDevice>(context.device)),
         mount_(std::make_shared<NtfsMount>(device_, context.readOnly)) {}
   // Going away is a dismount: clusters still waiting are freed now.
-  ~NtfsDriver() override { Release(true); }
+  ~NtfsDriver() override { Flush(); }
   NtfsDriver(const NtfsDriver&) = delete;
   NtfsDriver& operator=(const NtfsDriver&) = delete;
 
@@ -64,6 +72,7 @@ class NtfsDriver : public FileSystemDriver {
 
   FsControlResult FsControl(const FsControlRequest& request) override {
     Release(false);
+    if (CheckLost()) return {DeviceError(), 0, false};
     switch (request.code) {
       case nt::FSCTL_GET_NTFS_FILE_RECORD:
       case nt::FSCTL_GET_VOLUME_BITMAP:
@@ -89,12 +98,25 @@ class NtfsDriver : public FileSystemDriver {
   // The volume may have changed behind the driver (the program held it
   // locked): clusters it had waiting may be in use now, so they are
   // forgotten, never freed.
+  // Records still held back are dropped too: written now, they could undo
+  // what the program changed.
   void Invalidate() override {
+    device_->DropHeld();
+    device_->TakeLost();
     mount_->Drop();
     moves_.Clear();
   }
 
-  void Flush() override { Release(true); }
+  void Flush() override {
+    Release(true);
+    Commit();
+  }
+
+  nt::NTSTATUS Commit() override {
+    if (device_->Held() != 0) device_->Flush();
+    heldBytes_ = 0;
+    return CheckLost() ? DeviceError() : nt::STATUS_SUCCESS;
+  }
 
  private:
   FsControlResult Query(const FsControlRequest& request) {
@@ -126,15 +148,25 @@ class NtfsDriver : public FileSystemDriver {
     if (file->Folder()) return {nt::STATUS_INVALID_PARAMETER, 0, false};
     _ntfs_volume* vol = mount_->WritableVolume(status);
     if (vol == nullptr) return {status, 0, false};
+    // Enough moves wait in memory: they are written before this one.
+    if (device_->Held() >= kHeldRecords || heldBytes_ >= kHeldBytes) {
+      status = Commit();
+      if (status != nt::STATUS_SUCCESS) return {status, 0, false};
+      vol = mount_->WritableVolume(status);
+      if (vol == nullptr) return {status, 0, false};
+    }
     // Inodes kept open for reading would not see the new run list.
     mount_->CloseHeld();
     moves_.SetFlushDelay(NtfsFlushDelay());
     NtfsRelocation result;
-    status = NtfsRelocate(vol, file->Reference(), move, moves_, result);
+    status = NtfsRelocate(vol, *device_, file->Reference(), move, moves_, result);
     if (result.recordsTouched) mount_->Drop();
+    if (CheckLost()) return {DeviceError(), 0, false};
     if (status != nt::STATUS_SUCCESS) return {status, 0, false};
-    // The records were written before this mark: the first flush after it
-    // makes them durable, and then freeing the old clusters needs no other.
+    heldBytes_ += uint64_t{move.clusters} * mount_->Mounted()->ClusterSize();
+    // The records were written (held back) before this mark: the first
+    // flush after it makes them durable, and then freeing the old clusters
+    // needs no other.
     const uint64_t mark = device_->Flushes();
     for (const NtfsMoveRules::Run& run : result.released) moves_.Release(run.lcn, run.count, mark);
     ++MovesDone();
@@ -156,7 +188,22 @@ class NtfsDriver : public FileSystemDriver {
     NtfsFreeClusters(vol, runs, device_->Flushes() > mark);
   }
 
-  std::shared_ptr<FlushCountingDevice> device_;
+  // After a flush that lost records held back: moves reported done may not
+  // be on the disk, so no waiting cluster may be freed any more (lost
+  // space, never a cluster in use marked free), and libntfs-3g's picture of
+  // the records is dropped.
+  bool CheckLost() {
+    if (!device_->TakeLost()) return false;
+    moves_.Clear();
+    mount_->Drop();
+    heldBytes_ = 0;
+    return true;
+  }
+
+  static nt::NTSTATUS DeviceError() { return NtfsErrnoStatus(EIO); }
+
+  std::shared_ptr<NtfsOrderedDevice> device_;
+  uint64_t heldBytes_ = 0;  // data moved by the moves held back
   std::shared_ptr<NtfsMount> mount_;
   NtfsMoveRules moves_;
 };

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "drivers/ntfs/ntfs_driver_names.h"
+#include "drivers/ntfs/ntfs_ordered_device.h"
 
 extern "C" {
 #include <ntfs-3g/attrib.h>
@@ -207,8 +208,8 @@ nt::NTSTATUS RewriteExtents(ntfs_volume* vol, ntfs_inode* ni, const std::vector<
 
 // Copies the old clusters of the range to the target in pieces of 1 MB:
 // each piece gathered from the old runs, written in one transfer, read back
-// and compared. Not flushed here: the caller flushes the copy together with
-// the target's bits, before any record points at the target. The buffers
+// and compared. Not flushed here: the device flushes the copy together with
+// the target's bits before it writes any record that points at the target. The buffers
 // are as large as the move needs and left unfilled (every byte written is
 // read first): most files are far smaller than a piece, and clearing 2 MB
 // per move cost more than the copy.
@@ -244,8 +245,9 @@ bool CopyData(ntfs_volume* vol, const std::vector<Run>& pieces, int64_t start, i
 
 }  // namespace
 
-nt::NTSTATUS NtfsRelocate(ntfs_volume* vol, uint64_t reference, const NtfsMoveRequest& move,
-                          NtfsMoveRules& rules, NtfsRelocation& result) {
+nt::NTSTATUS NtfsRelocate(ntfs_volume* vol, NtfsOrderedDevice& device, uint64_t reference,
+                          const NtfsMoveRequest& move, NtfsMoveRules& rules,
+                          NtfsRelocation& result) {
   result = {};
   if (MREF(reference) < FILE_first_user) return nt::STATUS_ACCESS_DENIED;
   Opened open;
@@ -282,18 +284,25 @@ nt::NTSTATUS NtfsRelocate(ntfs_volume* vol, uint64_t reference, const NtfsMoveRe
   open.na = nullptr;
 
   if (!CopyData(vol, pieces, start, move.targetLcn, count)) return DeviceError();
-  // One flush makes the copy and the target's bits durable: a stop before it
-  // leaves at most clusters marked in use that nothing points at.
-  if (ntfs_bitmap_set_run(vol->lcnbmp_na, move.targetLcn, count) != 0 || !Sync(vol)) {
+  if (ntfs_bitmap_set_run(vol->lcnbmp_na, move.targetLcn, count) != 0) {
     // Nothing points at the target yet: its bits go back to free.
     ntfs_bitmap_clear_run(vol->lcnbmp_na, move.targetLcn, count);
     return DeviceError();
   }
   if (vol->free_clusters >= count) vol->free_clusters -= count;
+  // The records are held back until the device's next flush, which makes
+  // the copy and the bits durable before it writes them. A failure half way
+  // drops this move's held records: the extents must change all together.
   result.recordsTouched = open.discard = true;
+  const size_t keep = device.Held();
+  device.Hold(true);
   status = RewriteExtents(vol, open.ni, moved, start, end, true);
-  if (status != nt::STATUS_SUCCESS) return status;
-  if (ntfs_inode_sync(open.ni) != 0) return DeviceError();
+  if (status == nt::STATUS_SUCCESS && ntfs_inode_sync(open.ni) != 0) status = DeviceError();
+  device.Hold(false);
+  if (status != nt::STATUS_SUCCESS) {
+    device.DropHeld(keep);
+    return status;
+  }
   result.recordsTouched = open.discard = false;
   for (const Run& p : pieces) {
     if (!result.released.empty()) {

@@ -544,7 +544,9 @@ TEST_F(NtfsMoveTest, RefusalsAnswerTheirStatusAndWriteNothing) {
 
 // One move of the 800-run file, whose extents lie in several FILE records,
 // and the release after the flush delay: stopped after any write, the
-// volume mounts and every file reads as it was written.
+// volume mounts and every file reads as it was written. The move itself
+// writes the data and the target's bits; its records wait in memory until
+// the release flushes them, after the data.
 TEST_F(NtfsMoveTest, AStopAfterAnyWriteOfAMoveLeavesEveryFileIntact) {
   platform::MapMemoryDrive('m', std::make_shared<platform::MemoryDevice>(original_));
   std::shared_ptr<platform::WriteLogDevice> log;
@@ -558,12 +560,20 @@ TEST_F(NtfsMoveTest, AStopAfterAnyWriteOfAMoveLeavesEveryFileIntact) {
   const int64_t target = FreeRun(bitmap, 800, static_cast<int64_t>(bitmap.size()) * 4);
   ASSERT_EQ(Move(v, "m:\\frag\\many.bin", 0, target, 800), STATUS_SUCCESS);
   const size_t moved = log->Log().size();
+  const auto isRecord = [&](size_t i) {
+    const std::vector<uint8_t>& bytes = log->Log()[i].bytes;
+    return bytes.size() >= 4 && std::memcmp(bytes.data(), "FILE", 4) == 0;
+  };
+  // The data (4 writes of 1 MB) and the target's bits; no record yet.
+  ASSERT_EQ(moved, 5u);
+  for (size_t i = 0; i < moved; ++i) EXPECT_FALSE(isRecord(i)) << i;
   Sleep(kDelayMs);
-  Bitmap(v);  // any request after the delay frees the old clusters
+  Bitmap(v);  // any request after the delay writes the records and frees the old clusters
   CloseHandle(v);
-  // The data (4 writes of 1 MB), the target's bits, the records, the release.
-  ASSERT_GE(moved, 7u);
-  ASSERT_EQ(log->Log().size(), moved + 1) << "the 800 scattered clusters are freed in one write";
+  ASSERT_GE(log->Log().size(), moved + 3);
+  for (size_t i = moved; i + 1 < log->Log().size(); ++i) EXPECT_TRUE(isRecord(i)) << i;
+  EXPECT_FALSE(isRecord(log->Log().size() - 1))
+      << "the 800 scattered clusters are freed in one write";
   testsupport::ForEachCrashPoint(original_, *log, [&](size_t, const std::vector<uint8_t>& volume) {
     ExpectEveryFileIntact(volume);
   });
@@ -598,9 +608,10 @@ class FlushMarks : public platform::BlockDevice {
 // the second move's records: for every stretch of writes between two
 // flushes, the volume with all of them but one (each in turn) still
 // mounts, every file reads as written and every file's clusters are in
-// use (stops in order are the test above's). A move
-// flushes once (the copy with the target's bits); a release flushes only
-// when no flush came after the records that let its clusters go.
+// use (stops in order are the test above's). A move does not flush: its
+// records wait in memory; a release whose records are still held flushes
+// the data, writes the records of every held move and flushes again, and
+// a release whose records such a flush already wrote flushes nothing.
 TEST_F(NtfsMoveTest, WritesBetweenTwoFlushesMayReachTheDiskInAnyOrder) {
   platform::MapMemoryDrive('m', std::make_shared<platform::MemoryDevice>(original_));
   std::shared_ptr<platform::WriteLogDevice> log;
@@ -629,21 +640,21 @@ TEST_F(NtfsMoveTest, WritesBetweenTwoFlushesMayReachTheDiskInAnyOrder) {
   Sleep(kDelayMs / 2);
   before = flushes->marks.size();
   ASSERT_EQ(Move(v, "m:\\frag\\alpha.bin", 0, t2, static_cast<uint32_t>(alpha)), STATUS_SUCCESS);
-  EXPECT_EQ(flushesSince(before), 1u) << "a move flushes once";
+  EXPECT_EQ(flushesSince(before), 0u) << "a move holds its records back";
   Sleep(kDelayMs / 2);
-  // many.bin's clusters are due; alpha.bin's move flushed its records.
+  // many.bin's clusters are due; the records of both moves are still held.
   before = flushes->marks.size();
   const size_t writes = log->Log().size();
   const std::vector<uint8_t> half = Bitmap(v);
-  EXPECT_EQ(flushesSince(before), 0u) << "a release after a flush that covers its records";
+  EXPECT_EQ(flushesSince(before), 2u) << "the data flushed, then the records of both moves";
   EXPECT_GT(log->Log().size(), writes) << "many.bin's old clusters were freed";
   for (const int64_t c : ClusterMap(manyOld)) EXPECT_FALSE(Used(half, c)) << c;
   for (const int64_t c : ClusterMap(alphaOld)) EXPECT_TRUE(Used(half, c)) << c;
   Sleep(kDelayMs / 2);
-  // alpha.bin's clusters are due; nothing flushed its records yet.
+  // alpha.bin's clusters are due; the last flush made its records durable.
   before = flushes->marks.size();
   Bitmap(v);
-  EXPECT_EQ(flushesSince(before), 1u) << "a release before anything flushed its records";
+  EXPECT_EQ(flushesSince(before), 0u) << "a release after a flush that covers its records";
   CloseHandle(v);
 
   const std::vector<platform::WriteLogDevice::Entry>& entries = log->Log();
@@ -671,10 +682,11 @@ TEST_F(NtfsMoveTest, WritesBetweenTwoFlushesMayReachTheDiskInAnyOrder) {
   EXPECT_GT(checked, 4u);
 }
 
-// A failed write at each write of one move: the request ends in an error
-// status and every file still reads as it was written. A FILE record whose
-// write failed is not written again later (when the file closes or the
-// mount goes): after a device error the move writes nothing more of it.
+// A failed write at each write of one move and of the flush that writes its
+// held records: the request or the flush ends in an error status and every
+// file still reads as it was written. A FILE record whose write failed is
+// not written again later (when the file closes or the mount goes): after
+// a device error the move writes nothing more of it.
 TEST_F(NtfsMoveTest, AFailedWriteInAMoveEndsInAnErrorAndLeavesEveryFileIntact) {
   struct Outcome {
     NTSTATUS status;
@@ -697,7 +709,8 @@ TEST_F(NtfsMoveTest, AFailedWriteInAMoveEndsInAnErrorAndLeavesEveryFileIntact) {
     EXPECT_NE(v, INVALID_HANDLE_VALUE);
     const std::vector<uint8_t> bitmap = Bitmap(v);
     const int64_t target = FreeRun(bitmap, 800, static_cast<int64_t>(bitmap.size()) * 4);
-    const NTSTATUS status = Move(v, "m:\\frag\\many.bin", 0, target, 800);
+    NTSTATUS status = Move(v, "m:\\frag\\many.bin", 0, target, 800);
+    if (status == STATUS_SUCCESS) status = NtFlushBuffersFile(v, nullptr);
     writes = faults->Writes();
     CloseHandle(v);
     platform::ResetPlatform();
@@ -724,6 +737,70 @@ TEST_F(NtfsMoveTest, AFailedWriteInAMoveEndsInAnErrorAndLeavesEveryFileIntact) {
   }
   // The base record and its extension records each fail once.
   EXPECT_GE(recordFailures, 2u);
+}
+
+// Two moves whose records are held in memory; the flush that writes them
+// fails at the second record write. The flush answers the device's error,
+// every file reads as it was written, nothing held is written after the
+// failure, and the old clusters of both moves stay in use past the flush
+// delay: a record on the disk may still point at them.
+TEST_F(NtfsMoveTest, AFailedFlushOfHeldRecordsFreesNothingARecordMayStillUse) {
+  struct Outcome {
+    NTSTATUS flush = STATUS_SUCCESS;
+    uint64_t writesBeforeFlush = 0;
+    std::vector<uint8_t> after;  // the bitmap a request past the delay sees
+    std::vector<uint8_t> volume;
+    std::vector<platform::WriteLogDevice::Entry> writes;
+  };
+  std::vector<Extent> manyOld, alphaOld;
+  const auto run = [&](uint64_t failWrite) {
+    platform::ResetPlatform();
+    platform::RegisterBuiltinDrivers();
+    platform::SetVirtualSleep(true);
+    auto mem = std::make_shared<platform::MemoryDevice>(original_);
+    platform::MapMemoryDrive('m', mem);
+    std::shared_ptr<platform::FaultDevice> faults;
+    std::shared_ptr<platform::WriteLogDevice> log;
+    platform::SetDeviceWrapper('m', [&](std::shared_ptr<platform::BlockDevice> d) {
+      log = std::make_shared<platform::WriteLogDevice>(std::move(d));
+      faults = std::make_shared<platform::FaultDevice>(log, 0, failWrite);
+      return faults;
+    });
+    Outcome out;
+    HANDLE v = OpenVolume('m');
+    EXPECT_NE(v, INVALID_HANDLE_VALUE);
+    const std::vector<uint8_t> bitmap = Bitmap(v);
+    const int64_t t1 = FreeRun(bitmap, 800, static_cast<int64_t>(bitmap.size()) * 4);
+    manyOld = Extents("m:\\frag\\many.bin");
+    alphaOld = Extents("m:\\frag\\alpha.bin");
+    const int64_t t2 = FreeRun(bitmap, Clusters(alphaOld), t1 + 800);
+    EXPECT_EQ(Move(v, "m:\\frag\\many.bin", 0, t1, 800), STATUS_SUCCESS);
+    EXPECT_EQ(Move(v, "m:\\frag\\alpha.bin", 0, t2, static_cast<uint32_t>(Clusters(alphaOld))),
+              STATUS_SUCCESS);
+    out.writesBeforeFlush = faults->Writes();
+    out.flush = NtFlushBuffersFile(v, nullptr);
+    Sleep(kDelayMs);
+    out.after = Bitmap(v);
+    CloseHandle(v);
+    platform::ResetPlatform();
+    out.volume = mem->Bytes();
+    out.writes = log->Log();
+    return out;
+  };
+  const Outcome done = run(0);
+  ASSERT_EQ(done.flush, STATUS_SUCCESS);
+  for (const int64_t c : ClusterMap(manyOld)) EXPECT_FALSE(Used(done.after, c)) << c;
+  const uint64_t failAt = done.writesBeforeFlush + 2;
+  ASSERT_LT(failAt, done.writes.size());
+  const platform::WriteLogDevice::Entry failed = done.writes[failAt - 1];
+  ASSERT_EQ(std::memcmp(failed.bytes.data(), "FILE", 4), 0) << "the second held record";
+
+  const Outcome out = run(failAt);
+  EXPECT_NE(out.flush, STATUS_SUCCESS);
+  ExpectEveryFileIntact(out.volume);
+  ASSERT_EQ(out.writes.size(), failAt - 1) << "nothing written after the failure";
+  for (const int64_t c : ClusterMap(manyOld)) EXPECT_TRUE(Used(out.after, c)) << c;
+  for (const int64_t c : ClusterMap(alphaOld)) EXPECT_TRUE(Used(out.after, c)) << c;
 }
 
 // Clusters of one sector: the same moves, the same checks.

@@ -26,8 +26,8 @@ std::optional<uint64_t>& FlushDelaySetting() {
 // for the data of all of them, when this many records or bytes of data are
 // held, when a release of their old clusters is due, and when the volume's
 // handles close or it is flushed or locked.
-constexpr size_t kHeldRecords = 64;
-constexpr uint64_t kHeldBytes = 32u << 20;
+constexpr size_t kHeldRecords = 256;
+constexpr uint64_t kHeldBytes = 64u << 20;
 
 std::atomic<uint64_t>& MovesDone() {
   static std::atomic<uint64_t> moves{0};

@@ -26,12 +26,13 @@ std::vector<NtfsMoveRules::Run> NtfsMoveRules::TakeExpired(uint64_t& mark) {
   const uint64_t now = ClockMs();
   std::vector<Run> runs;
   mark = 0;
-  std::erase_if(released_, [&](const Released& r) {
-    if (!Expired(r, now)) return false;
-    runs.push_back({r.lcn, r.count});
-    mark = std::max(mark, r.mark);
-    return true;
-  });
+  // Released in time order: the expired ones come first.
+  size_t n = 0;
+  for (; n < released_.size() && Expired(released_[n], now); ++n) {
+    runs.push_back({released_[n].lcn, released_[n].count});
+    mark = std::max(mark, released_[n].mark);
+  }
+  released_.erase(released_.begin(), released_.begin() + static_cast<ptrdiff_t>(n));
   return runs;
 }
 

@@ -149,6 +149,7 @@ class NtfsDriver : public FileSystemDriver {
     _ntfs_volume* vol = mount_->WritableVolume(status);
     if (vol == nullptr) return {status, 0, false};
     // Enough moves wait in memory: they are written before this one.
+    if (device_->Held() == 0) heldBytes_ = 0;  // a release or a flush wrote them
     if (device_->Held() >= kHeldRecords || heldBytes_ >= kHeldBytes) {
       status = Commit();
       if (status != nt::STATUS_SUCCESS) return {status, 0, false};

@@ -209,10 +209,10 @@ nt::NTSTATUS RewriteExtents(ntfs_volume* vol, ntfs_inode* ni, const std::vector<
 // Copies the old clusters of the range to the target in pieces of 1 MB:
 // each piece gathered from the old runs, written in one transfer, read back
 // and compared. Not flushed here: the device flushes the copy together with
-// the target's bits before it writes any record that points at the target. The buffers
-// are as large as the move needs and left unfilled (every byte written is
-// read first): most files are far smaller than a piece, and clearing 2 MB
-// per move cost more than the copy.
+// the target's bits before it writes any record that points at the target.
+// The buffers are as large as the move needs and left unfilled (every byte
+// written is read first): most files are far smaller than a piece, and
+// clearing 2 MB per move cost more than the copy.
 bool CopyData(ntfs_volume* vol, const std::vector<Run>& pieces, int64_t start, int64_t target,
               int64_t count) {
   const int64_t cluster = vol->cluster_size;

@@ -2,8 +2,12 @@
 // structures it promises (checked by its own verification and here).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "runtime/bytes.h"
+#include "support/ntfs_audit.h"
 #include "support/ntfs_fixtures.h"
+#include "support/ntfs_workload.h"
 #include "support/volume_images.h"
 
 namespace {
@@ -83,6 +87,85 @@ TEST(NtfsFixtureTest, LargeModeAddsManySmallFiles) {
   std::vector<uint8_t> mft;
   ASSERT_TRUE(testsupport::LibntfsRead(path, "$MFT", mft, error)) << error;
   EXPECT_GE(mft.size() / 1024, 2500u + 600u);
+}
+
+// Built from the start of the data zone, a volume holds its folders' index
+// blocks among the data and nothing the builder wrote splits the free space
+// above it: only the reserved area in the middle of the volume ($MFTMirr and
+// $LogFile) lies above the data. Left to libntfs-3g's own placement, new
+// index blocks and files land 4,096 clusters apart across the upper half.
+TEST(NtfsFixtureTest, FillingFromTheStartKeepsIndexBlocksAmongTheData) {
+  NtfsFixtureOptions options;
+  // libntfs-3g takes the largest free run in the 32,768 clusters from where
+  // it starts to look: from 342 MB on, that window ends below the middle.
+  options.sizeMb = 384;
+  options.large = true;
+  options.largeFiles = 3000;
+  options.largeFilesPerFolder = 250;
+  options.largeFileStep = 2500;  // up to 10,000 bytes: most files take clusters
+  options.fillFromStart = true;
+  NtfsFixture fx;
+  std::string error;
+  const std::string path = testsupport::TempPath("from-start.img");
+  ASSERT_TRUE(testsupport::BuildNtfsFixture(path, options, fx, error)) << error;
+  testsupport::FragmentedSet set;
+  set.files = 120;
+  set.chunks = 4;
+  set.fillFromStart = true;
+  ASSERT_TRUE(testsupport::AddFragmentedFiles(path, set, error)) << error;
+
+  testsupport::VolumeAudit audit;
+  ASSERT_TRUE(testsupport::AuditNtfsVolume(path, audit, error)) << error;
+  int64_t dataEnd = 0;
+  int withClusters = 0, pieceFiles = 0, pieceFilesFragmented = 0;
+  for (const auto& [name, s] : audit.streams) {
+    for (const testsupport::LibntfsRun& r : s.runs)
+      if (r.lcn >= 0) dataEnd = std::max(dataEnd, r.lcn + r.length);
+    if (name.rfind("large\\", 0) == 0 && !s.folder && !s.runs.empty()) ++withClusters;
+    if (name.rfind("work\\", 0) == 0) {
+      ++pieceFiles;
+      pieceFilesFragmented += testsupport::Contiguous(s.runs) ? 0 : 1;
+    }
+  }
+  EXPECT_GT(withClusters, 2000) << "four files in five hold 2,500 bytes or more";
+  EXPECT_EQ(pieceFiles, 80) << "120 written in turns, every third deleted";
+  EXPECT_EQ(pieceFilesFragmented, pieceFiles) << "each file written in turns lies in pieces";
+  const NtfsFixtureEntry* sample = fx.Find("large\\d011\\file 002754.txt");
+  ASSERT_NE(sample, nullptr);
+  EXPECT_EQ(sample->size, 4u * 2500u);
+  std::vector<uint8_t> data;
+  ASSERT_TRUE(testsupport::LibntfsRead(path, sample->path, data, error)) << error;
+  EXPECT_EQ(data, testsupport::ExpectedContent(*sample));
+
+  std::vector<std::string> folders = {"work"};
+  for (const NtfsFixtureEntry& e : fx.Entries())
+    if (e.flags & testsupport::kNtfsFolder) folders.push_back(e.path);
+  int indexed = 0;
+  for (const std::string& folder : folders) {
+    std::vector<testsupport::LibntfsRun> runs;
+    ASSERT_TRUE(testsupport::LibntfsIndexRunlist(path, folder, runs, error)) << error;
+    indexed += runs.empty() ? 0 : 1;
+    for (const testsupport::LibntfsRun& r : runs)
+      EXPECT_LE(r.lcn + r.length, dataEnd) << folder << " has an index block above the data";
+  }
+  EXPECT_GE(indexed, 14) << "many, large, its 12 folders and work need index blocks";
+
+  std::vector<testsupport::LibntfsRun> mirr, log;
+  ASSERT_TRUE(testsupport::LibntfsRunlist(path, "$MFTMirr", mirr, error)) << error;
+  ASSERT_TRUE(testsupport::LibntfsRunlist(path, "$LogFile", log, error)) << error;
+  ASSERT_FALSE(mirr.empty() || log.empty());
+  const auto reserved = [&](int64_t c) {
+    for (const auto* runs : {&mirr, &log})
+      for (const testsupport::LibntfsRun& r : *runs)
+        if (c >= r.lcn && c < r.lcn + r.length) return true;
+    return false;
+  };
+  ASSERT_LT(dataEnd, std::min(mirr.front().lcn, log.front().lcn))
+      << "the volume is sized for the data to end below the middle";
+  int64_t usedAbove = 0;
+  for (int64_t c = dataEnd; c < audit.totalClusters; ++c)
+    if (testsupport::ClusterUsed(audit, c) && !reserved(c)) ++usedAbove;
+  EXPECT_EQ(usedAbove, 0) << "in use above the data: only $MFTMirr and $LogFile";
 }
 
 }  // namespace

@@ -130,8 +130,8 @@ uint32_t PeriodOf(uint32_t seed) { return seed >= kRepeatSeedBase ? kRepeatPerio
 // Fills the volume; the first failure wins `error`.
 class Builder {
  public:
-  Builder(ntfs_volume* vol, std::vector<NtfsFixtureEntry>& entries)
-      : vol_(vol), entries_(entries) {}
+  Builder(ntfs_volume* vol, std::vector<NtfsFixtureEntry>& entries, bool fromStart)
+      : vol_(vol), entries_(entries), fromStart_(fromStart) {}
 
   const std::string& error() const { return error_; }
   bool ok() const { return error_.empty(); }
@@ -151,6 +151,7 @@ class Builder {
       return nullptr;
     }
     Ucs u(name);
+    Place();  // the new entry may need a new index block
     ntfs_inode* ni = u.ok() ? ntfs_create(dir, const_cpu_to_le32(0), u.s, static_cast<u8>(u.len),
                                           folder ? S_IFDIR : S_IFREG)
                             : nullptr;
@@ -177,6 +178,7 @@ class Builder {
     size_t done = 0;
     while (done < bytes.size()) {
       const size_t n = std::min<size_t>(bytes.size() - done, step);
+      Place();
       const s64 w = ntfs_attr_pwrite(na, static_cast<s64>(offset + done), static_cast<s64>(n),
                                      bytes.data() + done);
       if (w <= 0) {
@@ -254,6 +256,7 @@ class Builder {
       int64_t bytes = clusters * vol_->cluster_size;
       for (int64_t pos = 0; bytes > 0 && ok();) {
         const int64_t n = std::min<int64_t>(bytes, static_cast<int64_t>(zeros.size()));
+        Place();
         if (ntfs_attr_pwrite(na, pos, n, zeros.data()) != n) Fail("fill " + path);
         pos += n;
         bytes -= n;
@@ -275,6 +278,7 @@ class Builder {
       const std::vector<uint8_t> zeros(vol_->cluster_size, 0);
       int misses = 0;
       for (s64 pos = 0; ok() && FreeClusters() > 0 && misses < 3;) {
+        Place();
         if (ntfs_attr_pwrite(na, pos, vol_->cluster_size, zeros.data()) == vol_->cluster_size) {
           pos += vol_->cluster_size;
           misses = 0;
@@ -433,6 +437,11 @@ class Builder {
 
   uint32_t ClusterSize() const { return vol_->cluster_size; }
 
+  // Before anything that may allocate clusters.
+  void Place() {
+    if (fromStart_) AllocateFromStart(vol_);
+  }
+
   const NtfsFixtureEntry* FindEntry(const std::string& path) const {
     for (const NtfsFixtureEntry& e : entries_)
       if (e.path == path && e.stream.empty()) return &e;
@@ -442,6 +451,7 @@ class Builder {
  private:
   ntfs_volume* vol_;
   std::vector<NtfsFixtureEntry>& entries_;
+  bool fromStart_;
   std::string error_;
 };
 
@@ -551,8 +561,8 @@ void Populate(Builder& b, bool compression, const NtfsFixtureOptions& options) {
       const std::string folder = "large\\d" + Number(d, 3);
       b.Folder(folder);
       for (uint32_t i = 0; i < perFolder && d * perFolder + i < options.largeFiles && b.ok(); ++i)
-        b.File(folder + "\\file " + Number(d * perFolder + i, 6) + ".txt", (i % 5) * 40,
-               200000 + d * perFolder + i);
+        b.File(folder + "\\file " + Number(d * perFolder + i, 6) + ".txt",
+               (i % 5) * options.largeFileStep, 200000 + d * perFolder + i);
     }
   }
 }
@@ -663,7 +673,7 @@ bool BuildNtfsFixture(const std::string& path, const NtfsFixtureOptions& options
   }
   // libntfs-3g compresses with clusters of up to 4096 bytes only.
   const bool compression = m.vol()->cluster_size <= 4096;
-  Builder b(m.vol(), fixture.entries_);
+  Builder b(m.vol(), fixture.entries_, options.fillFromStart);
   Populate(b, compression, options);
   if (!m.Close() && b.ok()) {
     error = "ntfs_umount " + path + " failed";
@@ -676,6 +686,11 @@ bool BuildNtfsFixture(const std::string& path, const NtfsFixtureOptions& options
   fixture.seconds_ =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return Verify(path, fixture.entries_, error);
+}
+
+void AllocateFromStart(void* volume) {
+  auto* vol = static_cast<ntfs_volume*>(volume);
+  vol->data1_zone_pos = vol->mft_zone_end;
 }
 
 const NtfsFixture& SharedNtfsFixture() {
@@ -720,13 +735,21 @@ bool LibntfsRead(const std::string& image, const std::string& path, std::vector<
   return ok;
 }
 
-bool LibntfsRunlist(const std::string& image, const std::string& path,
-                    std::vector<LibntfsRun>& runs, std::string& error) {
+namespace {
+// The runs of the attribute `type` named `name` of `path`; a missing
+// attribute is an error unless `optional`.
+bool AttributeRuns(const std::string& image, const std::string& path, ATTR_TYPES type,
+                   ntfschar* name, u32 nameLength, bool optional, std::vector<LibntfsRun>& runs,
+                   std::string& error) {
   runs.clear();
   Mount m(image, true);
   ntfs_inode* ni = m.OpenOrExplain(path, error);
   if (ni == nullptr) return false;
-  ntfs_attr* na = ntfs_attr_open(ni, AT_DATA, AT_UNNAMED, 0);
+  ntfs_attr* na = ntfs_attr_open(ni, type, name, nameLength);
+  if (na == nullptr && optional && errno == ENOENT) {
+    ntfs_inode_close(ni);
+    return true;
+  }
   bool ok = na != nullptr;
   if (ok && NAttrNonResident(na)) {
     ok = ntfs_attr_map_whole_runlist(na) == 0;
@@ -737,6 +760,17 @@ bool LibntfsRunlist(const std::string& image, const std::string& path,
   ntfs_inode_close(ni);
   if (!ok) error = "cannot map " + path;
   return ok;
+}
+}  // namespace
+
+bool LibntfsRunlist(const std::string& image, const std::string& path,
+                    std::vector<LibntfsRun>& runs, std::string& error) {
+  return AttributeRuns(image, path, AT_DATA, AT_UNNAMED, 0, false, runs, error);
+}
+
+bool LibntfsIndexRunlist(const std::string& image, const std::string& folder,
+                         std::vector<LibntfsRun>& runs, std::string& error) {
+  return AttributeRuns(image, folder, AT_INDEX_ALLOCATION, NTFS_INDEX_I30, 4, true, runs, error);
 }
 
 namespace {

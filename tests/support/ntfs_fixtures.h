@@ -19,6 +19,14 @@ struct NtfsFixtureOptions {
   bool large = false;      // adds at least `largeFiles` small files (benchmarks)
   uint32_t largeFiles = 100000;
   uint32_t largeFilesPerFolder = 1000;
+  // File i of the large set holds (i % 5) * largeFileStep bytes: with the
+  // default all stay in their records; from about 700 bytes on most take
+  // clusters, as the documents of a volume in ordinary use do.
+  uint32_t largeFileStep = 40;
+  // Every allocation looks for room from the start of the data zone (see
+  // AllocateFromStart), so folders' index blocks lie among the data written
+  // when they grew. Off: libntfs-3g's own placement.
+  bool fillFromStart = false;
   std::string label = "VODURU";
   // Adds the records the structure viewer's searches look for that the
   // standard set lacks: a file with a small (resident) attribute list and a
@@ -91,6 +99,21 @@ class NtfsFixture {
 bool BuildNtfsFixture(const std::string& path, const NtfsFixtureOptions& options,
                       NtfsFixture& fixture, std::string& error);
 
+// Makes libntfs-3g's next allocation without a placement hint look from the
+// start of the data zone (just past the MFT zone). Left alone, its allocator
+// moves that point 4,096 clusters past the end of every such allocation
+// (NTFS_LCNALLOC_SKIP in lcnalloc.c), so the first index block of each new
+// folder, and the first clusters of each new file, land 4,096 clusters past
+// the previous one and march across the whole volume. A volume filled in
+// ordinary use holds its folders' index blocks among the data written when
+// the folders grew; called before each write, this builds such a volume.
+// From that point libntfs-3g takes the largest free run within the next
+// 32,768 clusters (one 4 KB block of its bitmap): on volumes of 342 MB and
+// more that block ends below the middle of the volume, and new data follows
+// the data written so far until the block is full. `volume` is libntfs-3g's
+// ntfs_volume.
+void AllocateFromStart(void* volume);
+
 // The standard fixture, built once per test program in TempDir() and shared;
 // tests must not change it (copy it first). Fails the calling test when the
 // build fails.
@@ -113,6 +136,11 @@ struct LibntfsRun {
 // gives them (without the terminator); empty for resident data.
 bool LibntfsRunlist(const std::string& image, const std::string& path,
                     std::vector<LibntfsRun>& runs, std::string& error);
+
+// The runs of the index blocks ($INDEX_ALLOCATION "$I30") of `folder`;
+// empty when its index fits in its record.
+bool LibntfsIndexRunlist(const std::string& image, const std::string& folder,
+                         std::vector<LibntfsRun>& runs, std::string& error);
 
 // The names in a folder as ntfs_readdir lists them (long names, without
 // DOS-only names, "." and ".." and the system files below record 16).

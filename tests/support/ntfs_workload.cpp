@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/fat_fixtures.h"
+#include "support/ntfs_fixtures.h"
 
 extern "C" {
 #include <ntfs-3g/attrib.h>
@@ -109,6 +110,10 @@ std::string Name(int i) { return "piece file " + std::to_string(10000 + i).subst
 
 bool AddFragmentedFiles(const std::string& image, const FragmentedSet& set, std::string& error) {
   Session s(image);
+  const auto place = [&] {
+    if (set.fillFromStart && s.vol() != nullptr) AllocateFromStart(s.vol());
+  };
+  place();
   ntfs_inode* root = s.Open("");
   s.CloseIn(s.Create(root, set.folder, true), root, set.folder);
   s.CloseFolder(root);
@@ -116,6 +121,7 @@ bool AddFragmentedFiles(const std::string& image, const FragmentedSet& set, std:
   std::vector<ntfs_inode*> inodes;
   std::vector<ntfs_attr*> data;
   for (int i = 0; i < set.files && s.ok(); ++i) {
+    place();
     ntfs_inode* ni = s.Create(folder, Name(i), false);
     if (ni == nullptr) break;
     ntfs_attr* na = ntfs_attr_open(ni, AT_DATA, AT_UNNAMED, 0);
@@ -132,6 +138,7 @@ bool AddFragmentedFiles(const std::string& image, const FragmentedSet& set, std:
       if (data[i] == nullptr) continue;
       const std::vector<uint8_t> bytes =
           PatternBytes(static_cast<uint32_t>(piece), set.seed + static_cast<uint32_t>(i) * 64 + c);
+      place();
       if (ntfs_attr_pwrite(data[i], c * piece, piece, bytes.data()) != piece)
         s.Fail("write " + Name(static_cast<int>(i)));
     }

@@ -16,6 +16,7 @@ struct FragmentedSet {
   int chunkClusters = 2;  // clusters per piece
   int removeEvery = 3;    // files 0, n, 2n ... are deleted afterwards (0: none)
   uint32_t seed = 700000;
+  bool fillFromStart = false;  // AllocateFromStart before every write (ntfs_fixtures.h)
 };
 
 // Adds the set to the image. False and `error` on a libntfs-3g failure.

@@ -6,10 +6,12 @@
 // the MFT zone and the best any packing could make of it, and the program's
 // peak memory.
 //
-//   bench_optimise [IMAGE [VODURU-BINARY]]   (without IMAGE the volume is built)
+//   bench_optimise [IMAGE [VODURU-BINARY]]   (without IMAGE two volumes are built)
 //
-// VODURU_BENCH_LIBNTFS_PLACEMENT=1 builds the volume of earlier runs, for
-// comparison (see BuildVolume).
+// The two volumes (see BuildVolume) differ in where the clusters nothing
+// moves lie, which decides what each figure can reach: one filled from the
+// start of the data zone, as in ordinary use, and one with libntfs-3g's own
+// placement, whose folder index blocks split the free space.
 //
 // The file system's flush delay is the default one (VODURU_NTFS_FLUSH_DELAY
 // unset) for the main run; a second run with no delay shows the moving apart
@@ -38,8 +40,8 @@
 namespace {
 
 // The volume is built as one filled in ordinary use looks (with
-// VODURU_BENCH_LIBNTFS_PLACEMENT set: as earlier benchmarks built it, with
-// libntfs-3g's own placement and files of up to 160 bytes, 28% in use): every
+// `libntfsPlacement`: with libntfs-3g's own placement and files of up to 160
+// bytes, 28% in use, as earlier benchmarks built it): every
 // allocation looks for room from the start of the data zone, so the
 // folders' index blocks (which no move request shifts) lie among the data
 // written when the folders grew rather than 4,096 clusters apart across the
@@ -49,14 +51,13 @@ namespace {
 // reaches past the file system's reserved area in the middle of the volume
 // ($MFTMirr and $LogFile, where mkntfs puts them), which otherwise splits
 // the free space above the data whatever the packing does.
-std::string BuildVolume() {
+std::string BuildVolume(bool libntfsPlacement) {
   const std::string image = testsupport::TempPath("optimise-ntfs.img");
   testsupport::NtfsFixtureOptions options;
   options.sizeMb = 384;
   options.large = true;
   options.largeFiles = 20000;
   options.largeFilesPerFolder = 500;
-  const bool libntfsPlacement = std::getenv("VODURU_BENCH_LIBNTFS_PLACEMENT") != nullptr;
   options.largeFileStep = libntfsPlacement ? 40 : 2500;
   options.fillFromStart = !libntfsPlacement;
   testsupport::NtfsFixture fixture;
@@ -140,21 +141,13 @@ Run RunOnce(const std::string& voduru, const std::string& home, const std::strin
 
 double Ratio(double a, double b) { return a < 0 || b <= 0 ? -1 : a / b; }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  std::string master = argc > 1 ? argv[1] : "";
-  const std::string voduru = bench::ProgramUnderTest(argc, argv, 2);
-  if (master.empty()) master = BuildVolume();
-  if (master.empty()) return 1;
-  const std::string home = testsupport::TempPath("home");
-  std::filesystem::create_directories(home);
-
+// The runs on `master` and the figures; false when a run or a reader failed.
+bool Bench(const std::string& master, const std::string& voduru, const std::string& home) {
   testsupport::VolumeAudit before, after;
   std::string error;
   if (!testsupport::AuditNtfsVolume(master, before, error)) {
     std::fprintf(stderr, "bench_optimise: %s\n", error.c_str());
-    return 1;
+    return false;
   }
   const auto beforeFiles = testsupport::FilesByRecord(before);
   int64_t fragmented = 0, fragmentedClusters = 0;
@@ -181,7 +174,7 @@ int main(int argc, char** argv) {
   std::printf("%s", main.report.c_str());
   if (main.wall < 0 || !testsupport::AuditNtfsVolume(image, after, error)) {
     std::fprintf(stderr, "bench_optimise: %s\n", error.c_str());
-    return 1;
+    return false;
   }
   const Run quick = RunOnce(voduru, home, master, testsupport::TempPath("optimise-quick.img"),
                             "VODURU_NTFS_FLUSH_DELAY=0");
@@ -232,7 +225,7 @@ int main(int argc, char** argv) {
   if (!testsupport::LibntfsRunlist(image, "$MFTMirr", mirrRuns, error) ||
       !testsupport::LibntfsRunlist(image, "$LogFile", logRuns, error)) {
     std::fprintf(stderr, "bench_optimise: %s\n", error.c_str());
-    return 1;
+    return false;
   }
   const bench::ClusterRange mirr = bench::Span(mirrRuns), log = bench::Span(logRuns);
   const bench::ClusterRange middle{std::min(mirr.start, log.start), std::max(mirr.end, log.end)};
@@ -295,5 +288,23 @@ int main(int argc, char** argv) {
               main.time, quick.time);
   std::printf("%-50s %11lld %11.0f\n", "files moved (report) / MB moved", main.files, movedMb);
   std::filesystem::remove(copy);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string voduru = bench::ProgramUnderTest(argc, argv, 2);
+  const std::string home = testsupport::TempPath("home");
+  std::filesystem::create_directories(home);
+  if (argc > 1) return Bench(argv[1], voduru, home) ? 0 : 1;
+  for (const bool libntfsPlacement : {false, true}) {
+    std::printf("\n== %s ==\n",
+                libntfsPlacement ? "Volume B: libntfs-3g's own placement, 28% in use"
+                                 : "Volume A: filled from the start of the data zone, 61% in use");
+    const std::string master = BuildVolume(libntfsPlacement);
+    if (master.empty() || !Bench(master, voduru, home)) return 1;
+    std::filesystem::remove(master);
+  }
   return 0;
 }

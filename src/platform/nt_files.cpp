@@ -89,6 +89,16 @@ bool HostEntry(const std::string& path, const std::string& name, FsEntry& e) {
   return true;
 }
 
+// The file or volume handle of a native call, with its status block
+// cleared; null, with STATUS_INVALID_HANDLE in the block, for anything else.
+Handle* NativeCallHandle(HANDLE h, IO_STATUS_BLOCK& io) {
+  io = IO_STATUS_BLOCK{};
+  Handle* handle = Find(h);
+  if (handle != nullptr && handle->kind != Kind::kFind) return handle;
+  io.Status = STATUS_INVALID_HANDLE;
+  return nullptr;
+}
+
 }  // namespace
 
 namespace detail {
@@ -292,9 +302,8 @@ NTSTATUS NtFsControlFile(HANDLE h, HANDLE, void*, void*, IO_STATUS_BLOCK* ioStat
                          const void* in, DWORD inSize, void* out, DWORD outSize) {
   IO_STATUS_BLOCK scratch;
   IO_STATUS_BLOCK& io = ioStatus != nullptr ? *ioStatus : scratch;
-  io = IO_STATUS_BLOCK{};
-  Handle* handle = Find(h);
-  if (handle == nullptr || handle->kind == Kind::kFind) return io.Status = STATUS_INVALID_HANDLE;
+  Handle* handle = NativeCallHandle(h, io);
+  if (handle == nullptr) return io.Status;
   Volume& v = Volumes()[handle->letter];
   DWORD error = ERROR_SUCCESS;
   NTSTATUS status = STATUS_SUCCESS;
@@ -334,9 +343,8 @@ NTSTATUS NtFsControlFile(HANDLE h, HANDLE, void*, void*, IO_STATUS_BLOCK* ioStat
 NTSTATUS NtFlushBuffersFile(HANDLE h, IO_STATUS_BLOCK* ioStatus) {
   IO_STATUS_BLOCK scratch;
   IO_STATUS_BLOCK& io = ioStatus != nullptr ? *ioStatus : scratch;
-  io = IO_STATUS_BLOCK{};
-  Handle* handle = Find(h);
-  if (handle == nullptr || handle->kind == Kind::kFind) return io.Status = STATUS_INVALID_HANDLE;
+  Handle* handle = NativeCallHandle(h, io);
+  if (handle == nullptr) return io.Status;
   Volume& v = Volumes()[handle->letter];
   // A volume the program holds locked has no file system writing to it.
   if (!v.driver || v.lockedBy != 0) return io.Status = STATUS_SUCCESS;

@@ -60,6 +60,26 @@ class NtfsMoveTest : public ::testing::Test {
   }
   size_t Writes() const { return log_ ? log_->Log().size() : 0; }
 
+  // A fresh platform (sleeping virtually) with the memory drive 'm' on a
+  // copy of the fixture, its writes logged below a device that fails the
+  // `failWrite`th (0: none).
+  std::shared_ptr<platform::MemoryDevice> MapFailingDrive(
+      uint64_t failWrite, std::shared_ptr<platform::FaultDevice>& faults,
+      std::shared_ptr<platform::WriteLogDevice>& log) const {
+    platform::ResetPlatform();
+    platform::RegisterBuiltinDrivers();
+    platform::SetVirtualSleep(true);
+    auto mem = std::make_shared<platform::MemoryDevice>(original_);
+    platform::MapMemoryDrive('m', mem);
+    platform::SetDeviceWrapper(
+        'm', [&faults, &log, failWrite](std::shared_ptr<platform::BlockDevice> d) {
+          log = std::make_shared<platform::WriteLogDevice>(std::move(d));
+          faults = std::make_shared<platform::FaultDevice>(log, 0, failWrite);
+          return faults;
+        });
+    return mem;
+  }
+
   static HANDLE OpenVolume(char letter) {
     const std::string name = std::string("\\\\.\\") + letter + ":";
     return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 3, nullptr, OPEN_EXISTING, 0, 0);
@@ -694,17 +714,9 @@ TEST_F(NtfsMoveTest, AFailedWriteInAMoveEndsInAnErrorAndLeavesEveryFileIntact) {
     std::vector<platform::WriteLogDevice::Entry> writes;  // that reached the device
   };
   const auto run = [&](uint64_t failWrite, size_t& writes) {
-    platform::ResetPlatform();
-    platform::RegisterBuiltinDrivers();
-    auto mem = std::make_shared<platform::MemoryDevice>(original_);
-    platform::MapMemoryDrive('m', mem);
     std::shared_ptr<platform::FaultDevice> faults;
     std::shared_ptr<platform::WriteLogDevice> log;
-    platform::SetDeviceWrapper('m', [&](std::shared_ptr<platform::BlockDevice> d) {
-      log = std::make_shared<platform::WriteLogDevice>(std::move(d));
-      faults = std::make_shared<platform::FaultDevice>(log, 0, failWrite);
-      return faults;
-    });
+    const auto mem = MapFailingDrive(failWrite, faults, log);
     HANDLE v = OpenVolume('m');
     EXPECT_NE(v, INVALID_HANDLE_VALUE);
     const std::vector<uint8_t> bitmap = Bitmap(v);
@@ -754,18 +766,9 @@ TEST_F(NtfsMoveTest, AFailedFlushOfHeldRecordsFreesNothingARecordMayStillUse) {
   };
   std::vector<Extent> manyOld, alphaOld;
   const auto run = [&](uint64_t failWrite) {
-    platform::ResetPlatform();
-    platform::RegisterBuiltinDrivers();
-    platform::SetVirtualSleep(true);
-    auto mem = std::make_shared<platform::MemoryDevice>(original_);
-    platform::MapMemoryDrive('m', mem);
     std::shared_ptr<platform::FaultDevice> faults;
     std::shared_ptr<platform::WriteLogDevice> log;
-    platform::SetDeviceWrapper('m', [&](std::shared_ptr<platform::BlockDevice> d) {
-      log = std::make_shared<platform::WriteLogDevice>(std::move(d));
-      faults = std::make_shared<platform::FaultDevice>(log, 0, failWrite);
-      return faults;
-    });
+    const auto mem = MapFailingDrive(failWrite, faults, log);
     Outcome out;
     HANDLE v = OpenVolume('m');
     EXPECT_NE(v, INVALID_HANDLE_VALUE);

@@ -11,15 +11,18 @@ namespace vr {
 
 namespace {
 
-// A map window nobody sees: status lines go nowhere.
+// A map window nobody sees: status lines go nowhere, or into `texts`.
 class SilentMapWindow : public MapWindowPort {
  public:
+  std::set<std::string>* texts = nullptr;
   int Width() const override { return 200; }
   int Height() const override { return 40; }
   int TextHeight(const std::string&) const override { return 12; }
   int TextWidth(const std::string& text) const override { return static_cast<int>(text.size()); }
   void FillBox(int, int, int, int, int) override {}
-  void DrawText(int, int, const std::string&, int) override {}
+  void DrawText(int, int, const std::string& text, int) override {
+    if (texts != nullptr && !text.empty()) texts->insert(text);
+  }
   void Update() override {}
   void Unload() override {}
 };
@@ -32,17 +35,22 @@ bool IsOptimiserLine(const std::string& line) {
 
 }  // namespace
 
-HeadlessRun Run_Headless_Command(char Letter, Integer Checked, Integer Defrag) {
-  RecordingMainWindow window;
+HeadlessRun Run_Headless_Command(char Letter, Integer Checked, Integer Defrag,
+                                 const HeadlessOptions& Options) {
+  RecordingMainWindow own;
+  RecordingMainWindow& window = Options.window != nullptr ? *Options.window : own;
   MainWindowPort* previous = &MainWindow();
   SetMainWindow(&window);
   Install_Map_Scans();
-  window.onShowMap = [](MapKind kind, const std::string&) {
+  window.onShowMap = [&Options](MapKind kind, const std::string&) {
     SilentMapWindow silent;
+    silent.texts = Options.statusTexts;
     MapWindowLogic map(kind, silent);
+    if (Options.onMap) Options.onMap(&map);
     map.Timer1_Timer();
+    if (Options.onMap) Options.onMap(nullptr);
   };
-  window.drvUserText = std::string(1, Letter) + ": [DAMAGE]";
+  window.drvUserText = std::string(1, Letter) + ": [" + Options.label + "]";
   CheckedScan = Checked;
   DefragMode = Defrag;
   const int before = MapRunsCompleted;
@@ -56,6 +64,7 @@ HeadlessRun Run_Headless_Command(char Letter, Integer Checked, Integer Defrag) {
   run.optimiserReached = OptimiserRuns != runsBefore;
   for (const std::string& line : run.lines)
     if (IsOptimiserLine(line)) run.optimiserReached = true;
+  window.onShowMap = nullptr;  // it refers to Options
   SetMainWindow(previous);
   return run;
 }

@@ -259,19 +259,6 @@ TEST_F(OptimiserRunTest, ADamagedVolumeInUseNeverReachesTheOptimiser) {
   EXPECT_TRUE(device->Bytes() == image);
 }
 
-// A map window nobody sees.
-class QuietMapWindow : public MapWindowPort {
- public:
-  int Width() const override { return 200; }
-  int Height() const override { return 40; }
-  int TextHeight(const std::string&) const override { return 12; }
-  int TextWidth(const std::string& text) const override { return static_cast<int>(text.size()); }
-  void FillBox(int, int, int, int, int) override {}
-  void DrawText(int, int, const std::string&, int) override {}
-  void Update() override {}
-  void Unload() override {}
-};
-
 // A main window whose message pump delivers Esc to the map window as soon
 // as the driver has carried out the first move.
 class EscAfterFirstMove : public RecordingMainWindow {
@@ -290,22 +277,12 @@ TEST_F(OptimiserRunTest, EscStopsTheRunAfterTheFileBeingMoved) {
   platform::SetNtfsFlushDelay(0);
   MapInUse();
   EscAfterFirstMove window;
-  MainWindowPort* previous = &MainWindow();
-  SetMainWindow(&window);
-  Install_Map_Scans();
-  window.onShowMap = [&window](MapKind kind, const std::string&) {
-    QuietMapWindow quiet;
-    MapWindowLogic map(kind, quiet);
-    window.map = &map;
-    map.Timer1_Timer();
-    window.map = nullptr;
-  };
-  window.drvUserText = "c: [ESC]";
   window.start = platform::NtfsMovesDone();
-  CheckedScan = -1;
-  DefragMode = 1;
-  ViewMap();
-  SetMainWindow(previous);
+  HeadlessOptions options;
+  options.window = &window;
+  options.onMap = [&window](MapWindowLogic* map) { window.map = map; };
+  options.label = "ESC";
+  Run_Headless_Command('c', -1, 1, options);
   const std::vector<std::string> lines = window.LineTexts();
 
   ASSERT_EQ(window.movesAtEsc, window.start + 1) << testing::PrintToString(lines);

@@ -73,10 +73,13 @@ class NtfsScanTest : public testing::Test {
   // Maps the image as N: and opens it as the shell does before the map
   // window appears. False when it cannot be opened.
   bool Open(const std::vector<uint8_t>& image, std::vector<std::string> busy = {}) {
+    return Open(std::make_shared<platform::MemoryDevice>(image, false), std::move(busy));
+  }
+  // The same on `device`, which the caller keeps to look at what was written.
+  bool Open(std::shared_ptr<platform::MemoryDevice> device, std::vector<std::string> busy = {}) {
     Long previous = VolumeSession.VolumeHandle;
     Close_Drive(previous);
-    platform::MapMemoryDrive('n', std::make_shared<platform::MemoryDevice>(image, false),
-                             std::move(busy));
+    platform::MapMemoryDrive('n', std::move(device), std::move(busy));
     VolumeSession = VolumeSessionData{};
     Reset_Allocation();
     VolumeSession.DriveName = "n:";

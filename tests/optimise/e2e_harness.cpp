@@ -5,9 +5,8 @@
 #include <iostream>
 #include <regex>
 
+#include "app/headless_run.h"
 #include "app/map_window.h"
-#include "app/scans.h"
-#include "app/view_map.h"
 #include "drivers/builtin_drivers.h"
 #include "drivers/ntfs/ntfs_driver.h"
 #include "optimise/move_engine.h"
@@ -20,22 +19,6 @@
 namespace vr::e2e {
 
 namespace {
-
-// A map window nobody sees; it keeps the texts of its status lines.
-class SilentMapWindow : public MapWindowPort {
- public:
-  std::set<std::string>* texts = nullptr;
-  int Width() const override { return 200; }
-  int Height() const override { return 40; }
-  int TextHeight(const std::string&) const override { return 12; }
-  int TextWidth(const std::string& text) const override { return static_cast<int>(text.size()); }
-  void FillBox(int, int, int, int, int) override {}
-  void DrawText(int, int, const std::string& text, int) override {
-    if (texts != nullptr && !text.empty()) texts->insert(text);
-  }
-  void Update() override {}
-  void Unload() override {}
-};
 
 // The recording main window with a hook in its message pump.
 class PumpingWindow : public RecordingMainWindow {
@@ -51,7 +34,6 @@ class PumpingWindow : public RecordingMainWindow {
 };
 
 MapWindowLogic* g_map = nullptr;
-std::set<std::string>* g_texts = nullptr;
 
 }  // namespace
 
@@ -72,33 +54,20 @@ RunOutcome RunOptimiser(const std::string& image, const RunSetup& setup) {
   PumpingWindow window;
   window.onPump = setup.onPump;
   window.out = &out;
-  MainWindowPort* previous = &MainWindow();
-  SetMainWindow(&window);
-  Install_Map_Scans();
-  g_texts = &out.statusTexts;
-  window.onShowMap = [](MapKind kind, const std::string&) {
-    SilentMapWindow silent;
-    silent.texts = g_texts;
-    MapWindowLogic map(kind, silent);
-    g_map = &map;
-    map.Timer1_Timer();
-    g_map = nullptr;
-  };
-  window.drvUserText = "c: [E2E]";
-  CheckedScan = setup.checked;
-  DefragMode = setup.defrag;
-  const int completed = MapRunsCompleted;
+  HeadlessOptions options;
+  options.window = &window;
+  options.onMap = [](MapWindowLogic* map) { g_map = map; };
+  options.statusTexts = &out.statusTexts;
+  options.label = "E2E";
   const uint64_t moves = platform::NtfsMovesDone();
-  ViewMap();
-  out.lines = window.LineTexts();
-  out.boxes = window.boxes;
+  const HeadlessRun run = Run_Headless_Command('c', setup.checked, setup.defrag, options);
+  out.lines = run.lines;
+  out.boxes = run.boxes;
+  out.failed = run.failed;
+  out.internalFault = run.internalFault;
   out.listed = window.Items(Control::lstInuse);
   for (const std::string& raw : window.Items(Control::Raw)) out.listed.push_back(raw);
-  out.failed = !(MapRunsCompleted > completed && ErrorState.Failed == 0 && !AnyErrorCounted());
-  out.internalFault = ErrorState.InternalFault != 0;
   out.finalDelayed = DelayedCount;
-  SetMainWindow(previous);
-  g_texts = nullptr;
   platform::ResetPlatform();
   out.driverMoves = platform::NtfsMovesDone() - moves;
   return out;

@@ -24,6 +24,17 @@ std::vector<int32_t> ClassRecords(const PackClasses& Classes, const std::vector<
   return out;
 }
 
+// The candidates and their class lists.
+struct Classified {
+  std::vector<Candidate> list;
+  PackClasses classes;
+};
+Classified Classify(std::vector<Candidate> List) {
+  Classified c{std::move(List), {}};
+  Build_Classes(c.classes, c.list);
+  return c;
+}
+
 TEST_F(PassClasses, SizeClassesAndListsFromTheHighestLcnDown) {
   Volume(1 << 20, false);
   PackClasses classes;
@@ -77,9 +88,7 @@ TEST_F(PassClasses, BestFitExactOrLargestAndTakesTheFileOffItsList) {
   File(12, 1100, 3);
   File(13, 1200, 4);
   File(14, 1300, 5);
-  std::vector<Candidate> list = Candidates();
-  PackClasses classes;
-  Build_Classes(classes, list);
+  auto [list, classes] = Classify(Candidates());
   // A gap of 5: exactly 5 clusters, the highest one first.
   EXPECT_EQ(Best_Fit(5, 100, classes, list, true), 14);
   EXPECT_EQ(Best_Fit(5, 100, classes, list, true), 11);
@@ -96,9 +105,7 @@ TEST_F(PassClasses, BestFitOnAVolumeInUseRoundsToSixteen) {
   File(12, 1100, 32);
   File(13, 1200, 33);
   File(14, 1300, 16);
-  std::vector<Candidate> list = Candidates();
-  PackClasses classes;
-  Build_Classes(classes, list);
+  auto [list, classes] = Classify(Candidates());
   // Less than 16 clusters: never a file, even one of a single cluster.
   EXPECT_EQ(Best_Fit(15, 100, classes, list, false), 0);
   EXPECT_EQ(Best_Fit(1, 100, classes, list, false), 0);
@@ -118,9 +125,7 @@ TEST_F(PassClasses, BestFitBreaksTiesByFreeNeighbours) {
   File(14, 2008, 10);
   File(15, 3000, 8);  // one side free
   File(16, 3008, 1);
-  std::vector<Candidate> list = Candidates();
-  PackClasses classes;
-  Build_Classes(classes, list);
+  auto [list, classes] = Classify(Candidates());
   // Walked from the highest: 15 (q 1), 12 (q 0, rejected), 11 (q 2).
   EXPECT_EQ(Best_Fit(8, 100, classes, list, true), 11);
   EXPECT_EQ(Best_Fit(8, 100, classes, list, true), 15);
@@ -132,9 +137,7 @@ TEST_F(PassClasses, BestFitStopsAtTheBoundaryAndTheGapAndSkipsPinnedFiles) {
   File(11, 1000, 6);
   File(12, 2000, 6);
   File(13, 3000, 6);
-  std::vector<Candidate> list = Candidates();
-  PackClasses classes;
-  Build_Classes(classes, list);
+  auto [list, classes] = Classify(Candidates());
   DoNotMove(13) = 1;
   MoveDelayed(12) = 1;
   EXPECT_EQ(Best_Fit(6, 100, classes, list, true), 11);  // both above are skipped
@@ -165,9 +168,7 @@ TEST_F(PassClasses, BestFitWalkLimits) {
       File(100 + i, 20000 - 1000 * i - 1, 1);
       File(150 + i, 20000 - 1000 * i + 70 + 10 * i, 1);
     }
-    std::vector<Candidate> list = Candidates();
-    PackClasses classes;
-    Build_Classes(classes, list);
+    auto [list, classes] = Classify(Candidates());
     return Best_Fit(128, 100, classes, list, false);
   };
   // Four choices, then the walk stops (the fourth is 100 clusters); with
@@ -186,9 +187,7 @@ TEST_F(PassClasses, BestFitWalkLimits) {
       File(100 + i, 20000 - 100 * i - 1, 1);
     }
     File(150, 1000, 64);  // both sides free: better
-    std::vector<Candidate> list = Candidates();
-    PackClasses classes;
-    Build_Classes(classes, list);
+    auto [list, classes] = Classify(Candidates());
     return Best_Fit(64, 100, classes, list, true);
   };
   EXPECT_EQ(with_rejections(9), 150);

@@ -77,24 +77,8 @@ class PassImage : public NtfsScanTest {
   // The copy as drive N:, held by another program (shared), scanned as a
   // Defrag scans it.
   void OpenAndScan() {
-    platform::MapMemoryDrive('n', device_, {"pagefile.sys"});
-    VolumeSession = VolumeSessionData{};
-    Reset_Allocation();
-    VolumeSession.DriveName = "n:";
-    VolumeSession.FileSystemName = "NTFS";
-    VolumeSession.IsNtfs = kTrue;
-    Long spc = 0;
-    VolumeSession.TotalSectors = Disk_Size("n:\\", spc);
-    ASSERT_NE(VolumeSession.TotalSectors, 0);
-    VolumeSession.VolumeHandle = Open_Lock_Drive("n:", kAccessReadWrite);
-    ASSERT_NE(VolumeSession.VolumeHandle, -1);
+    ASSERT_TRUE(Open(device_, {"pagefile.sys"}));
     ASSERT_NE(VolumeSession.SharedMode, 0);
-    ASSERT_TRUE(Raw_Read(0, VolumeSession.BootSector.Span()));
-    Set_Ntfs_Geometry(VolumeSession.BootSector.Span());
-    ClustersPerBox = VolumeSession.TotalClusters / BoxCount + 1;
-    BoxColors.ReDim(VolumeSession.TotalClusters / ClustersPerBox + 1);
-    BigFileClusters = Long(1024) / VolumeSession.SectorsPerCluster;
-    HugeFileClusters = Long(51200) / VolumeSession.SectorsPerCluster;
     Set_Ntfs_Window(&window_);
     ntfs::Reset_Counters();
     DefragMode = 1;

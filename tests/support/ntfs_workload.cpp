@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <vector>
 
 #include "support/fat_fixtures.h"
@@ -154,8 +155,12 @@ bool AddFragmentedFiles(const std::string& image, const FragmentedSet& set, std:
   return s.ok();
 }
 
-bool FillFreeSpace(const std::string& image, const std::string& path, int64_t leaveFree,
-                   std::string& error) {
+namespace {
+
+// Creates the file `path` (its folder exists) and hands its unnamed $DATA
+// to `write`; then closes everything.
+bool WithNewFile(const std::string& image, const std::string& path,
+                 const std::function<void(Session&, ntfs_attr*)>& write, std::string& error) {
   Session s(image);
   const size_t cut = path.rfind('\\');
   const std::string parent = cut == std::string::npos ? "" : path.substr(0, cut);
@@ -164,27 +169,10 @@ bool FillFreeSpace(const std::string& image, const std::string& path, int64_t le
   ntfs_inode* ni = s.Create(dir, name, false);
   ntfs_attr* na = ni != nullptr ? ntfs_attr_open(ni, AT_DATA, AT_UNNAMED, 0) : nullptr;
   if (ni != nullptr && na == nullptr) s.Fail("open data of " + path);
-  if (na != nullptr && ntfs_volume_get_free_space(s.vol()) != 0) s.Fail("free space");
-  if (na != nullptr && s.ok()) {
-    const int64_t cluster = s.vol()->cluster_size;
-    int64_t left = std::max<int64_t>(0, s.vol()->free_clusters - leaveFree) * cluster;
-    const std::vector<uint8_t> bytes = PatternBytes(1 << 20, 0x5eed);
-    // libntfs-3g keeps some of what it counts free for its own records: the
-    // filling ends where it refuses more, a cluster at a time at the end.
-    int64_t step = static_cast<int64_t>(bytes.size());
-    for (int64_t at = 0; left > 0 && s.ok();) {
-      const int64_t n = std::min<int64_t>(left, step);
-      const int64_t w = ntfs_attr_pwrite(na, at, n, bytes.data());
-      if (w > 0) {
-        at += w;
-        left -= w;
-      }
-      if (w == n) continue;
-      if (step == cluster) break;
-      step = cluster;
-    }
+  if (na != nullptr) {
+    write(s, na);
+    ntfs_attr_close(na);
   }
-  if (na != nullptr) ntfs_attr_close(na);
   s.CloseIn(ni, dir, path);
   s.CloseFolder(dir);
   s.Close();
@@ -192,25 +180,46 @@ bool FillFreeSpace(const std::string& image, const std::string& path, int64_t le
   return s.ok();
 }
 
+}  // namespace
+
+bool FillFreeSpace(const std::string& image, const std::string& path, int64_t leaveFree,
+                   std::string& error) {
+  return WithNewFile(
+      image, path,
+      [leaveFree](Session& s, ntfs_attr* na) {
+        if (ntfs_volume_get_free_space(s.vol()) != 0) s.Fail("free space");
+        if (!s.ok()) return;
+        const int64_t cluster = s.vol()->cluster_size;
+        int64_t left = std::max<int64_t>(0, s.vol()->free_clusters - leaveFree) * cluster;
+        const std::vector<uint8_t> bytes = PatternBytes(1 << 20, 0x5eed);
+        // libntfs-3g keeps some of what it counts free for its own records: the
+        // filling ends where it refuses more, a cluster at a time at the end.
+        int64_t step = static_cast<int64_t>(bytes.size());
+        for (int64_t at = 0; left > 0 && s.ok();) {
+          const int64_t n = std::min<int64_t>(left, step);
+          const int64_t w = ntfs_attr_pwrite(na, at, n, bytes.data());
+          if (w > 0) {
+            at += w;
+            left -= w;
+          }
+          if (w == n) continue;
+          if (step == cluster) break;
+          step = cluster;
+        }
+      },
+      error);
+}
+
 bool WriteWholeFile(const std::string& image, const std::string& path, uint32_t size, uint32_t seed,
                     std::string& error) {
-  Session s(image);
-  const size_t cut = path.rfind('\\');
-  const std::string parent = cut == std::string::npos ? "" : path.substr(0, cut);
-  const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
-  ntfs_inode* dir = s.Open(parent);
-  ntfs_inode* ni = s.Create(dir, name, false);
-  ntfs_attr* na = ni != nullptr ? ntfs_attr_open(ni, AT_DATA, AT_UNNAMED, 0) : nullptr;
-  if (ni != nullptr && na == nullptr) s.Fail("open data of " + path);
-  const std::vector<uint8_t> bytes = PatternBytes(size, seed);
-  if (na != nullptr && ntfs_attr_pwrite(na, 0, size, bytes.data()) != static_cast<s64>(size))
-    s.Fail("write " + path);
-  if (na != nullptr) ntfs_attr_close(na);
-  s.CloseIn(ni, dir, path);
-  s.CloseFolder(dir);
-  s.Close();
-  error = s.error();
-  return s.ok();
+  return WithNewFile(
+      image, path,
+      [&](Session& s, ntfs_attr* na) {
+        const std::vector<uint8_t> bytes = PatternBytes(size, seed);
+        if (ntfs_attr_pwrite(na, 0, size, bytes.data()) != static_cast<s64>(size))
+          s.Fail("write " + path);
+      },
+      error);
 }
 
 bool DeleteOneFile(const std::string& image, const std::string& path, std::string& error) {
